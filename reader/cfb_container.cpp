@@ -1,0 +1,186 @@
+#include "cfb_container.hpp"
+
+#include <gsf/gsf-infile-msole.h>
+#include <gsf/gsf-infile.h>
+#include <gsf/gsf-input-stdio.h>
+#include <gsf/gsf-input.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <mutex>
+#include <vector>
+
+namespace tarvok::cfb {
+namespace {
+
+constexpr std::size_t read_chunk = 64 * 1024;
+
+void drop_log_message(const gchar*, GLogLevelFlags, const gchar*, gpointer) {}
+
+// The library reports damaged files on stderr through GLib's log; the reader
+// has no output of its own, so those messages are dropped.
+void silence_library_log()
+{
+    static std::once_flag once;
+    std::call_once(once, [] {
+        g_log_set_handler("libgsf",
+                          static_cast<GLogLevelFlags>(G_LOG_LEVEL_MASK | G_LOG_FLAG_FATAL | G_LOG_FLAG_RECURSION),
+                          drop_log_message, nullptr);
+    });
+}
+
+struct GErrorRelease {
+    void operator()(GError* error) const { g_error_free(error); }
+};
+using GErrorPtr = std::unique_ptr<GError, GErrorRelease>;
+
+struct FileClose {
+    void operator()(std::FILE* file) const { std::fclose(file); }
+};
+
+std::string error_text(const GError* error, std::string_view fallback)
+{
+    if (error != nullptr && error->message != nullptr && error->message[0] != '\0') {
+        return error->message;
+    }
+    return std::string(fallback);
+}
+
+// Element names compare code point by code point after the simple,
+// locale-free upper-case mapping; a full case folding (ß → SS) would not.
+bool same_element_name(std::string_view stored, std::string_view wanted)
+{
+    const gchar* a = stored.data();
+    const gchar* a_end = a + stored.size();
+    const gchar* b = wanted.data();
+    const gchar* b_end = b + wanted.size();
+    while (a < a_end && b < b_end) {
+        const gunichar ca = g_utf8_get_char_validated(a, a_end - a);
+        const gunichar cb = g_utf8_get_char_validated(b, b_end - b);
+        if (ca == static_cast<gunichar>(-1) || ca == static_cast<gunichar>(-2) ||
+            cb == static_cast<gunichar>(-1) || cb == static_cast<gunichar>(-2)) {
+            return false;
+        }
+        if (g_unichar_toupper(ca) != g_unichar_toupper(cb)) {
+            return false;
+        }
+        a = g_utf8_next_char(a);
+        b = g_utf8_next_char(b);
+    }
+    return a == a_end && b == b_end;
+}
+
+// Built by appending: g++ 12 warns falsely (-Wrestrict) on "literal" + string.
+std::string quoted(std::string_view text)
+{
+    std::string result;
+    result.reserve(text.size() + 2);
+    result.push_back('\'');
+    result.append(text);
+    result.push_back('\'');
+    return result;
+}
+
+std::string storage_label(std::string_view walked)
+{
+    return walked.empty() ? std::string("the root storage") : "storage " + quoted(walked);
+}
+
+}  // namespace
+
+void GObjectRelease::operator()(void* object) const
+{
+    g_object_unref(object);
+}
+
+std::expected<Container, Error> Container::open(UniqueFd fd, const std::string& name)
+{
+    silence_library_log();
+    std::FILE* raw_file = ::fdopen(fd.get(), "rb");
+    if (raw_file == nullptr) {
+        return std::unexpected(Error::from_errno(errno));
+    }
+    fd.release();
+    std::unique_ptr<std::FILE, FileClose> file(raw_file);
+
+    // The input closes the FILE when it is released.
+    GObjectPtr input(gsf_input_stdio_new_FILE(name.c_str(), file.get(), FALSE));
+    if (!input) {
+        return std::unexpected(Error::io("the file cannot be read as a container"));
+    }
+    file.release();
+
+    GError* raw_error = nullptr;
+    GsfInfile* infile = gsf_infile_msole_new(static_cast<GsfInput*>(input.get()), &raw_error);
+    GErrorPtr error(raw_error);
+    if (infile == nullptr) {
+        return std::unexpected(Error::io(error_text(error.get(), "not a compound file container")));
+    }
+    return Container(GObjectPtr(infile));
+}
+
+std::expected<Stream, std::string> Container::open_stream(std::string_view path) const
+{
+    GObjectPtr current(g_object_ref(infile_.get()));
+    std::string_view walked;
+    std::string_view rest = path;
+    while (true) {
+        const std::size_t separator = rest.find('/');
+        const std::string_view element = rest.substr(0, separator);
+        if (element.empty()) {
+            return std::unexpected("empty element name in " + quoted(path));
+        }
+        auto* storage = static_cast<GsfInfile*>(current.get());
+        const int count = gsf_infile_num_children(storage);
+        if (count < 0) {
+            return std::unexpected(quoted(walked) + " is a stream, not a storage");
+        }
+        int found = -1;
+        for (int i = 0; i < count && found < 0; ++i) {
+            const char* name = gsf_infile_name_by_index(storage, i);
+            if (name != nullptr && same_element_name(name, element)) {
+                found = i;
+            }
+        }
+        if (found < 0) {
+            return std::unexpected("no element " + quoted(element) + " in " + storage_label(walked));
+        }
+        GObjectPtr child(gsf_infile_child_by_index(storage, found));
+        if (!child) {
+            return std::unexpected("element " + quoted(element) + " cannot be opened");
+        }
+        walked = path.substr(0, walked.size() + (walked.empty() ? 0 : 1) + element.size());
+        current = std::move(child);
+        if (separator == std::string_view::npos) {
+            break;
+        }
+        rest = rest.substr(separator + 1);
+    }
+    if (!GSF_IS_INFILE(current.get()) || gsf_infile_num_children(static_cast<GsfInfile*>(current.get())) >= 0) {
+        return std::unexpected(quoted(path) + " is a storage, not a stream");
+    }
+    return Stream(std::move(current));
+}
+
+std::expected<std::vector<std::uint8_t>, Error> Stream::read_all()
+{
+    auto* input = static_cast<GsfInput*>(input_.get());
+    std::vector<std::uint8_t> bytes;
+    // The stated size comes from the file; the buffer grows only with bytes
+    // actually delivered, so a damaged size cannot reserve gigabytes.
+    while (true) {
+        const gsf_off_t left = gsf_input_remaining(input);
+        if (left <= 0) {
+            break;
+        }
+        const std::size_t chunk = static_cast<std::size_t>(std::min<gsf_off_t>(left, read_chunk));
+        const std::size_t filled = bytes.size();
+        bytes.resize(filled + chunk);
+        if (gsf_input_read(input, chunk, bytes.data() + filled) == nullptr) {
+            return std::unexpected(Error::io("the stream's data cannot be read: its sector chain is damaged or the file is short"));
+        }
+    }
+    return bytes;
+}
+
+}  // namespace tarvok::cfb

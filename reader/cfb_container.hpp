@@ -1,0 +1,51 @@
+#pragma once
+
+#include <cstdint>
+#include <expected>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "tarvok/error.hpp"
+#include "unique_fd.hpp"
+
+// The one place that knows the container library. Everything it hands out
+// owns its library object and releases it with its own lifetime.
+namespace tarvok::cfb {
+
+struct GObjectRelease {
+    void operator()(void* object) const;
+};
+using GObjectPtr = std::unique_ptr<void, GObjectRelease>;
+
+class Stream {
+public:
+    // The stream from its start to its end.
+    std::expected<std::vector<std::uint8_t>, Error> read_all();
+
+private:
+    friend class Container;
+    explicit Stream(GObjectPtr input) : input_(std::move(input)) {}
+
+    GObjectPtr input_;
+};
+
+class Container {
+public:
+    // Takes the descriptor over; it is closed when the container is released,
+    // or at once if the container cannot be opened.
+    static std::expected<Container, Error> open(UniqueFd fd, const std::string& name);
+
+    // `path` is '/'-separated from the root storage; names compare as the
+    // container format prescribes, without regard to letter case. On failure,
+    // the reason as text.
+    std::expected<Stream, std::string> open_stream(std::string_view path) const;
+
+private:
+    explicit Container(GObjectPtr infile) : infile_(std::move(infile)) {}
+
+    GObjectPtr infile_;
+};
+
+}  // namespace tarvok::cfb

@@ -1,0 +1,26 @@
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <expected>
+#include <span>
+#include <vector>
+
+#include "tarvok/error.hpp"
+
+namespace tarvok::raw {
+
+// One retained entry of the index stream.
+struct IdxRecord {
+    std::uint32_t block_offset = 0;
+    std::uint32_t block_size = 0;
+    float retention_time_min = 0.0F;
+    std::uint32_t ms_level = 0;  // 1 or 2
+    std::array<std::uint8_t, 16> opaque{};
+
+    // The whole index stream in, the records whose block size exceeds 56 out.
+    static std::expected<std::vector<IdxRecord>, Error> parse_stream(
+        std::span<const std::uint8_t> bytes);
+};
+
+}  // namespace tarvok::raw

@@ -1,0 +1,100 @@
+#include <string>
+#include <vector>
+
+#include "tarvok/raw/scan.hpp"
+#include "tarvok/reader.hpp"
+
+namespace tarvok {
+namespace {
+
+class ReaderIterator final : public melvane_core::SpectrumIterator {
+public:
+    ReaderIterator(std::string sample_name, std::string scan_path, std::vector<raw::IdxRecord> records,
+                   std::vector<std::uint64_t> end_offsets)
+        : sample_name_(std::move(sample_name)),
+          scan_path_(std::move(scan_path)),
+          records_(std::move(records)),
+          end_offsets_(std::move(end_offsets))
+    {
+    }
+
+    std::optional<melvane_core::SpectrumRecord> next() override
+    {
+        if (next_record_ == records_.size()) {
+            return std::nullopt;
+        }
+        const raw::IdxRecord& record = records_[next_record_++];
+        if (next_end_offset_ == end_offsets_.size()) {
+            return std::nullopt;
+        }
+        const std::uint64_t end_offset = end_offsets_[next_end_offset_++];
+        const std::size_t position = position_++;
+        return produce(position, record, end_offset);
+    }
+
+    melvane_core::SizeHint size_hint() const override
+    {
+        const std::size_t left =
+            std::min(records_.size() - next_record_, end_offsets_.size() - next_end_offset_);
+        return {left, left};
+    }
+
+private:
+    melvane_core::SpectrumRecord produce(std::size_t position, const raw::IdxRecord& record,
+                                         std::uint64_t end_offset) const
+    {
+        melvane_core::SpectrumRecord spectrum;
+        spectrum.index = position;
+        spectrum.scan_number = static_cast<std::uint32_t>(position + 1);
+        spectrum.native_id = "file=" + sample_name_ + " scan=" + std::to_string(position + 1);
+        spectrum.ms_level = record.ms_level;
+        spectrum.retention_time_sec = static_cast<double>(record.retention_time_min) * 60.0;
+        if (record.ms_level >= 2) {
+            melvane_core::MsnInfo& msn = spectrum.msn_info.emplace();
+            msn.ms1_ref = "file=" + sample_name_ + " ms1ref=unknown";
+            msn.msn_byte_1 = 0;
+            msn.msn_byte_2 = 255;
+            msn.msn_byte_3 = 255;
+        }
+        spectrum.code_1 = 2;
+        spectrum.code_2 = 1;
+        spectrum.code_3 = 3;
+
+        // A block that cannot be read gives a spectrum without peaks.
+        const std::expected<std::vector<raw::ScanPoint>, Error> points =
+            raw::read_scan_block(scan_path_, record.block_offset, end_offset);
+        if (points) {
+            spectrum.mz.reserve(points->size());
+            spectrum.intensity.reserve(points->size());
+            for (const raw::ScanPoint& point : *points) {
+                if (point.intensity == 0) {
+                    continue;
+                }
+                spectrum.mz.push_back(static_cast<double>(point.position));
+                spectrum.intensity.push_back(static_cast<float>(point.intensity));
+            }
+        }
+        return spectrum;
+    }
+
+    std::string sample_name_;
+    std::string scan_path_;
+    std::vector<raw::IdxRecord> records_;
+    std::vector<std::uint64_t> end_offsets_;
+    std::size_t next_record_ = 0;
+    std::size_t next_end_offset_ = 0;
+    std::size_t position_ = 0;
+};
+
+}  // namespace
+
+std::unique_ptr<melvane_core::SpectrumIterator> Reader::iter_spectra() const
+{
+    std::vector<std::uint64_t> end_offsets(records.size());
+    for (std::size_t i = 0; i < records.size(); ++i) {
+        end_offsets[i] = i + 1 < records.size() ? records[i + 1].block_offset : scan_file_len;
+    }
+    return std::make_unique<ReaderIterator>(sample_name, scan_path, records, std::move(end_offsets));
+}
+
+}  // namespace tarvok
