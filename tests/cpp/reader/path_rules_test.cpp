@@ -1,0 +1,56 @@
+#include <gtest/gtest.h>
+
+#include "tarvok/path_rules.hpp"
+
+namespace {
+
+struct Row {
+    std::string path;
+    std::string scan_path;
+    std::string sample_name;
+};
+
+class PathRules : public testing::TestWithParam<Row> {};
+
+TEST_P(PathRules, DerivesScanPathAndSampleName)
+{
+    const Row& row = GetParam();
+    EXPECT_EQ(tarvok::path_rules::scan_path_for(row.path), row.scan_path);
+    EXPECT_EQ(tarvok::path_rules::sample_name_for(row.path), row.sample_name);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, PathRules,
+    testing::Values(Row{"/data/run1.wiff", "/data/run1.wiff.scan", "run1"},
+                    Row{"run1.wiff", "run1.wiff.scan", "run1"},
+                    Row{"RUN1.WIFF", "RUN1.WIFF.scan", "RUN1"},
+                    Row{"run1.old.wiff", "run1.old.wiff.scan", "run1.old"},
+                    Row{"/data/.wiff", "/data/.wiff.scan", ".wiff"},
+                    Row{"", ".scan", "unknown"},
+                    Row{"/", "/.scan", "unknown"},
+                    Row{"dir/..", "dir/../.scan", "unknown"},
+                    // Separators and '.' components collapse; the parent keeps its inner form.
+                    Row{"a/b/", "a/b.scan", "b"},
+                    Row{"a//b//", "a/b.scan", "b"},
+                    Row{"a/b/.", "a/b.scan", "b"},
+                    Row{"a/./b", "a/b.scan", "b"},
+                    Row{"a//./c/b", "a//./c/b.scan", "b"},
+                    Row{"./run.wiff", "./run.wiff.scan", "run"},
+                    Row{".", "./.scan", "unknown"},
+                    Row{"./", "./.scan", "unknown"},
+                    Row{"..", "../.scan", "unknown"},
+                    Row{"../", "../.scan", "unknown"},
+                    Row{"//", "//.scan", "unknown"},
+                    Row{"//x.wiff", "/x.wiff.scan", "x"},
+                    // Stems: only the last extension goes, a leading dot is no extension.
+                    Row{"a.", "a..scan", "a"},
+                    Row{"a..", "a...scan", "a."},
+                    Row{"..x", "..x.scan", "."},
+                    Row{"noext", "noext.scan", "noext"},
+                    Row{"dir.d/file", "dir.d/file.scan", "file"},
+                    Row{"sa'mple.wiff", "sa'mple.wiff.scan", "sa'mple"},
+                    Row{"\xC3\x9F.wiff", "\xC3\x9F.wiff.scan", "\xC3\x9F"},
+                    // Bytes that are not UTF-8 become U+FFFD, one per maximal invalid part.
+                    Row{"d/\xFF\xE2\x82.wiff", "d/\xEF\xBF\xBD\xEF\xBF\xBD.wiff.scan", "\xEF\xBF\xBD\xEF\xBF\xBD"}));
+
+}  // namespace
