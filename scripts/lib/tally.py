@@ -1,0 +1,33 @@
+"""Adds up the JUnit-style XML reports of GoogleTest and pytest in a folder."""
+import pathlib
+import sys
+import xml.etree.ElementTree as ET
+
+
+def counts(path):
+    root = ET.parse(path).getroot()
+    suites = [root] if root.tag == "testsuite" else root.findall("testsuite")
+    total = failed = skipped = 0
+    for suite in suites:
+        for case in suite.iter("testcase"):
+            total += 1
+            if case.find("failure") is not None or case.find("error") is not None:
+                failed += 1
+            elif case.find("skipped") is not None or case.get("result") == "skipped":
+                skipped += 1
+    return total, failed, skipped
+
+
+def main(folder):
+    reports = sorted(pathlib.Path(folder).rglob("*.xml"))
+    total = failed = skipped = 0
+    for report in reports:
+        t, f, s = counts(report)
+        total, failed, skipped = total + t, failed + f, skipped + s
+    passed = total - failed - skipped
+    print(f"{passed} passed, {failed} failed, {skipped} skipped ({len(reports)} reports)")
+    return 1 if failed or not reports else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main(sys.argv[1]))
