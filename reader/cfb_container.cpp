@@ -2,8 +2,12 @@
 
 #include <gsf/gsf-infile-msole.h>
 #include <gsf/gsf-infile.h>
+#include <gsf/gsf-input-memory.h>
 #include <gsf/gsf-input-stdio.h>
 #include <gsf/gsf-input.h>
+
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <cstdio>
@@ -14,6 +18,10 @@ namespace tarvok::cfb {
 namespace {
 
 constexpr std::size_t read_chunk = 64 * 1024;
+
+// The library copies a file that is not regular into memory until it ends,
+// and a device such as /dev/zero never does: such files are read this far.
+constexpr std::size_t special_file_limit = 64U * 1024U * 1024U;
 
 void drop_log_message(const gchar*, GLogLevelFlags, const gchar*, gpointer) {}
 
@@ -93,9 +101,41 @@ void GObjectRelease::operator()(void* object) const
     g_object_unref(object);
 }
 
-std::expected<Container, Error> Container::open(UniqueFd fd, const std::string& name)
+namespace {
+
+std::expected<GObjectPtr, Error> special_file_input(const UniqueFd& fd)
 {
-    silence_library_log();
+    std::vector<std::uint8_t> bytes;
+    while (bytes.size() < special_file_limit) {
+        const std::size_t filled = bytes.size();
+        bytes.resize(std::min(filled + read_chunk, special_file_limit));
+        const ssize_t got = ::read(fd.get(), bytes.data() + filled, bytes.size() - filled);
+        if (got < 0 && errno == EINTR) {
+            bytes.resize(filled);
+            continue;
+        }
+        // Nothing more to come without waiting: a FIFO whose writer is idle.
+        if (got < 0 && errno == EAGAIN) {
+            bytes.resize(filled);
+            break;
+        }
+        if (got < 0) {
+            return std::unexpected(Error::from_errno(errno));
+        }
+        bytes.resize(filled + static_cast<std::size_t>(got));
+        if (got == 0) {
+            break;
+        }
+    }
+    GObjectPtr input(gsf_input_memory_new_clone(bytes.data(), bytes.size()));
+    if (!input) {
+        return std::unexpected(Error::io("the file cannot be read as a container"));
+    }
+    return input;
+}
+
+std::expected<GObjectPtr, Error> regular_file_input(UniqueFd fd, const std::string& name)
+{
     std::FILE* raw_file = ::fdopen(fd.get(), "rb");
     if (raw_file == nullptr) {
         return std::unexpected(Error::from_errno(errno));
@@ -109,9 +149,29 @@ std::expected<Container, Error> Container::open(UniqueFd fd, const std::string& 
         return std::unexpected(Error::io("the file cannot be read as a container"));
     }
     file.release();
+    return input;
+}
+
+}  // namespace
+
+std::expected<Container, Error> Container::open(UniqueFd fd, const std::string& name)
+{
+    silence_library_log();
+    struct stat status {};
+    if (::fstat(fd.get(), &status) != 0) {
+        return std::unexpected(Error::from_errno(errno));
+    }
+    if (S_ISDIR(status.st_mode)) {
+        return std::unexpected(Error::from_errno(EISDIR));
+    }
+    std::expected<GObjectPtr, Error> input =
+        S_ISREG(status.st_mode) ? regular_file_input(std::move(fd), name) : special_file_input(fd);
+    if (!input) {
+        return std::unexpected(std::move(input.error()));
+    }
 
     GError* raw_error = nullptr;
-    GsfInfile* infile = gsf_infile_msole_new(static_cast<GsfInput*>(input.get()), &raw_error);
+    GsfInfile* infile = gsf_infile_msole_new(static_cast<GsfInput*>(input->get()), &raw_error);
     GErrorPtr error(raw_error);
     if (infile == nullptr) {
         return std::unexpected(Error::io(error_text(error.get(), "not a compound file container")));
