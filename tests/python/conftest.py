@@ -1,0 +1,48 @@
+import os
+import sys
+from pathlib import Path
+
+import pytest
+
+REPO = Path(__file__).resolve().parents[2]
+
+
+def configured_path(variable, default):
+    """The path an environment variable names, relative ones taken from the repository root."""
+    return REPO / os.environ.get(variable, default)
+
+
+MODULE_DIR = configured_path("TARVOK_MODULE_DIR", "build/python-module").resolve()
+SAMPLE_TOOL = configured_path("TARVOK_SAMPLE_TOOL", "build/tools/sample_writer/tarvok-sample")
+SUMMARY_TOOL = configured_path("TARVOK_SUMMARY_TOOL", "build/tools/summary/tarvok-summary")
+
+sys.path.insert(0, str(MODULE_DIR))
+
+from sample_files import SampleWriter  # noqa: E402
+
+
+@pytest.fixture(scope="session")
+def tarvok():
+    import tarvok as module
+
+    assert Path(module.__file__).parent == MODULE_DIR, f"imported {module.__file__}, not the module in {MODULE_DIR}"
+    return module
+
+
+@pytest.fixture(scope="session")
+def sample_writer():
+    if not SAMPLE_TOOL.is_file():
+        pytest.fail(f"sample writer not built at {SAMPLE_TOOL} (set TARVOK_SAMPLE_TOOL)")
+    return SampleWriter(SAMPLE_TOOL)
+
+
+@pytest.fixture(scope="session")
+def generated_run(tmp_path_factory, sample_writer):
+    """A generated run of 120 scans (MS1 and MS2), written once per session."""
+    return sample_writer.run(tmp_path_factory.mktemp("run") / "run1.wiff", scans=120, seed=7)
+
+
+@pytest.fixture(scope="session")
+def has_test_hooks(tarvok):
+    """Whether the module was built with its fault-injection hook (meson -Dtest_hooks=true)."""
+    return b"TARVOK_TEST_FAULT" in Path(tarvok.__file__).read_bytes()
