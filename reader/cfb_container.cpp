@@ -25,17 +25,35 @@ constexpr std::size_t special_file_limit = 64U * 1024U * 1024U;
 
 void drop_log_message(const gchar*, GLogLevelFlags, const gchar*, gpointer) {}
 
+constexpr auto all_levels =
+    static_cast<GLogLevelFlags>(G_LOG_LEVEL_MASK | G_LOG_FLAG_FATAL | G_LOG_FLAG_RECURSION);
+
 // The library reports damaged files on stderr through GLib's log; the reader
 // has no output of its own, so those messages are dropped.
 void silence_library_log()
 {
     static std::once_flag once;
     std::call_once(once, [] {
-        g_log_set_handler("libgsf",
-                          static_cast<GLogLevelFlags>(G_LOG_LEVEL_MASK | G_LOG_FLAG_FATAL | G_LOG_FLAG_RECURSION),
-                          drop_log_message, nullptr);
+        // The container code logs under its own sub-domain.
+        for (const char* domain : {"libgsf", "libgsf:msole"}) {
+            g_log_set_handler(domain, all_levels, drop_log_message, nullptr);
+        }
     });
 }
+
+// A few of the library's warnings carry no domain. Messages without a domain
+// may belong to the host program too, so they are dropped only while the
+// library works for us.
+class QuietUnnamedDomain {
+public:
+    QuietUnnamedDomain() : handler_(g_log_set_handler(nullptr, all_levels, drop_log_message, nullptr)) {}
+    QuietUnnamedDomain(const QuietUnnamedDomain&) = delete;
+    QuietUnnamedDomain& operator=(const QuietUnnamedDomain&) = delete;
+    ~QuietUnnamedDomain() { g_log_remove_handler(nullptr, handler_); }
+
+private:
+    guint handler_;
+};
 
 struct GErrorRelease {
     void operator()(GError* error) const { g_error_free(error); }
@@ -157,6 +175,7 @@ std::expected<GObjectPtr, Error> regular_file_input(UniqueFd fd, const std::stri
 std::expected<Container, Error> Container::open(UniqueFd fd, const std::string& name)
 {
     silence_library_log();
+    const QuietUnnamedDomain quiet;
     struct stat status {};
     if (::fstat(fd.get(), &status) != 0) {
         return std::unexpected(Error::from_errno(errno));
@@ -181,6 +200,7 @@ std::expected<Container, Error> Container::open(UniqueFd fd, const std::string& 
 
 std::expected<Stream, std::string> Container::open_stream(std::string_view path) const
 {
+    const QuietUnnamedDomain quiet;
     GObjectPtr current(g_object_ref(infile_.get()));
     std::string_view walked;
     std::string_view rest = path;
@@ -224,6 +244,7 @@ std::expected<Stream, std::string> Container::open_stream(std::string_view path)
 
 std::expected<std::vector<std::uint8_t>, Error> Stream::read_all()
 {
+    const QuietUnnamedDomain quiet;
     auto* input = static_cast<GsfInput*>(input_.get());
     std::vector<std::uint8_t> bytes;
     // The stated size comes from the file; the buffer grows only with bytes

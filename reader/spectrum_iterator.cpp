@@ -1,7 +1,7 @@
 #include <string>
 #include <vector>
 
-#include "tarvok/raw/scan.hpp"
+#include "raw/block_peaks.hpp"
 #include "tarvok/reader.hpp"
 
 namespace tarvok {
@@ -41,7 +41,7 @@ public:
 
 private:
     melvane_core::SpectrumRecord produce(std::size_t position, const raw::IdxRecord& record,
-                                         std::uint64_t end_offset) const
+                                         std::uint64_t end_offset)
     {
         melvane_core::SpectrumRecord spectrum;
         spectrum.index = position;
@@ -61,19 +61,8 @@ private:
         spectrum.code_3 = 3;
 
         // A block that cannot be read gives a spectrum without peaks.
-        const std::expected<std::vector<raw::ScanPoint>, Error> points =
-            raw::read_scan_block(scan_path_, record.block_offset, end_offset);
-        if (points) {
-            spectrum.mz.reserve(points->size());
-            spectrum.intensity.reserve(points->size());
-            for (const raw::ScanPoint& point : *points) {
-                if (point.intensity == 0) {
-                    continue;
-                }
-                spectrum.mz.push_back(static_cast<double>(point.position));
-                spectrum.intensity.push_back(static_cast<float>(point.intensity));
-            }
-        }
+        (void)raw::read_block_peaks(scan_path_, record.block_offset, end_offset, scratch_, spectrum.mz,
+                                    spectrum.intensity);
         return spectrum;
     }
 
@@ -84,6 +73,7 @@ private:
     std::size_t next_record_ = 0;
     std::size_t next_end_offset_ = 0;
     std::size_t position_ = 0;
+    raw::BlockScratch scratch_;
 };
 
 }  // namespace

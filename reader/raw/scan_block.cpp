@@ -3,24 +3,33 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <cstring>
 
 #include "../unique_fd.hpp"
+#include "payload_kernels.hpp"
+#include "point_list.hpp"
 #include "scan_window.hpp"
 #include "tarvok/raw/scan.hpp"
 
 namespace tarvok::raw {
 namespace {
 
-// Special files report no meaningful size; their reads are bounded instead.
-constexpr std::uint64_t special_file_read_limit = 16U * 1024U * 1024U;
+// Windows up to this length get a buffer of their full length without asking
+// the file's size; special files, which report none, are read up to it.
+constexpr std::uint64_t unchecked_window_limit = 16U * 1024U * 1024U;
 
-// The window's bytes that can exist: a window runs between two 32-bit block
-// offsets, and a crafted index would otherwise ask for gigabytes.
-std::uint64_t buffer_length(const struct stat& status, std::uint64_t window_start, std::uint64_t window_length)
+// A window runs between two 32-bit block offsets, and a crafted index would
+// otherwise ask for gigabytes: a long window is cut to the bytes that exist.
+std::expected<std::uint64_t, Error> buffer_length(int fd, std::uint64_t window_start, std::uint64_t window_length)
 {
+    if (window_length <= unchecked_window_limit) {
+        return window_length;
+    }
+    struct stat status {};
+    if (::fstat(fd, &status) != 0) {
+        return std::unexpected(Error::from_errno(errno));
+    }
     if (!S_ISREG(status.st_mode)) {
-        return std::min(window_length, special_file_read_limit);
+        return unchecked_window_limit;
     }
     const auto file_length = static_cast<std::uint64_t>(status.st_size);
     const std::uint64_t left = file_length > window_start ? file_length - window_start : 0;
@@ -29,13 +38,14 @@ std::uint64_t buffer_length(const struct stat& status, std::uint64_t window_star
 
 }  // namespace
 
-std::expected<WindowBytes, Error> read_window(const std::string& scan_path, std::uint64_t start_offset,
-                                              std::uint64_t end_offset)
+std::expected<std::span<const std::uint8_t>, Error> read_window(const std::string& scan_path,
+                                                                std::uint64_t start_offset,
+                                                                std::uint64_t end_offset, WindowBuffer& buffer)
 {
     const std::uint64_t window_start = start_offset + block_header_size;
     const std::uint64_t window_end = end_offset + block_header_size;
     if (window_end <= window_start) {
-        return WindowBytes();
+        return std::span<const std::uint8_t>();
     }
     const std::uint64_t window_length = window_end - window_start;
 
@@ -47,38 +57,34 @@ std::expected<WindowBytes, Error> read_window(const std::string& scan_path, std:
     if (::lseek(fd.get(), static_cast<off_t>(window_start), SEEK_SET) < 0) {
         return std::unexpected(Error::from_errno(errno));
     }
-    struct stat status {};
-    if (::fstat(fd.get(), &status) != 0) {
-        return std::unexpected(Error::from_errno(errno));
+    const std::expected<std::uint64_t, Error> length_found = buffer_length(fd.get(), window_start, window_length);
+    if (!length_found) {
+        return std::unexpected(length_found.error());
     }
-    const auto length = static_cast<std::size_t>(buffer_length(status, window_start, window_length));
-    auto data = std::make_unique_for_overwrite<std::uint8_t[]>(length);
+    const auto length = static_cast<std::size_t>(*length_found);
+    std::uint8_t* data = buffer.room(length);
     ssize_t delivered = 0;
     do {
-        delivered = ::read(fd.get(), data.get(), length);
+        delivered = ::read(fd.get(), data, length);
     } while (delivered < 0 && errno == EINTR);
     if (delivered < 0) {
         return std::unexpected(Error::from_errno(errno));
     }
-    return WindowBytes(std::move(data), static_cast<std::size_t>(delivered));
-}
-
-std::size_t payload_length(std::span<const std::uint8_t> bytes)
-{
-    static constexpr std::uint8_t terminator[] = {0xFF, 0xFF, 0xFF, 0xFF};
-    const auto found = std::search(bytes.begin(), bytes.end(), std::begin(terminator), std::end(terminator));
-    return static_cast<std::size_t>(found - bytes.begin());
+    return std::span<const std::uint8_t>(data, static_cast<std::size_t>(delivered));
 }
 
 std::expected<std::vector<ScanPoint>, Error> read_scan_block(const std::string& scan_path, std::uint64_t start_offset,
                                                              std::uint64_t end_offset)
 {
-    std::expected<WindowBytes, Error> window = read_window(scan_path, start_offset, end_offset);
+    WindowBuffer buffer;
+    const std::expected<std::span<const std::uint8_t>, Error> window =
+        read_window(scan_path, start_offset, end_offset, buffer);
     if (!window) {
-        return std::unexpected(std::move(window.error()));
+        return std::unexpected(window.error());
     }
-    const std::span<const std::uint8_t> bytes = window->bytes();
-    return decode_payload(bytes.first(payload_length(bytes)));
+    const std::span<const std::uint8_t> bytes = *window;
+    const PayloadExtent extent = payload_kernels().extent(bytes);
+    return decode_within_bound(bytes.first(extent.length), extent.point_bound);
 }
 
 }  // namespace tarvok::raw

@@ -14,25 +14,29 @@ namespace tarvok::raw {
 // is shifted by it at both ends.
 inline constexpr std::uint64_t block_header_size = 56;
 
-// The bytes one read of a block's window delivered.
-class WindowBytes {
+// Storage for the bytes of a window read. A buffer made for one read is
+// sized to its window; one kept across reads grows to the longest window.
+class WindowBuffer {
 public:
-    WindowBytes() = default;
-    WindowBytes(std::unique_ptr<std::uint8_t[]> data, std::size_t size) : data_(std::move(data)), size_(size) {}
-
-    std::span<const std::uint8_t> bytes() const { return {data_.get(), size_}; }
+    std::uint8_t* room(std::size_t length)
+    {
+        if (length > capacity_) {
+            data_ = std::make_unique_for_overwrite<std::uint8_t[]>(length);
+            capacity_ = length;
+        }
+        return data_.get();
+    }
 
 private:
     std::unique_ptr<std::uint8_t[]> data_;
-    std::size_t size_ = 0;
+    std::size_t capacity_ = 0;
 };
 
-// One open, one absolute seek, one read request and one close. An empty
-// window is answered without touching the file.
-std::expected<WindowBytes, Error> read_window(const std::string& scan_path, std::uint64_t start_offset,
-                                              std::uint64_t end_offset);
-
-// Bytes in front of the first run of four 0xFF bytes, or all of them.
-std::size_t payload_length(std::span<const std::uint8_t> bytes);
+// One open, one absolute seek, one read request and one close; the bytes
+// delivered, which live in `buffer` until its next use. An empty window is
+// answered without touching the file.
+std::expected<std::span<const std::uint8_t>, Error> read_window(const std::string& scan_path,
+                                                                std::uint64_t start_offset,
+                                                                std::uint64_t end_offset, WindowBuffer& buffer);
 
 }  // namespace tarvok::raw

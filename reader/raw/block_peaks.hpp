@@ -1,0 +1,39 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <expected>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "scan_window.hpp"
+#include "tarvok/error.hpp"
+
+namespace tarvok::raw {
+
+// What reading one block needs beyond the spectrum's own lists, kept from
+// block to block: the window's bytes and room to decode into, so that the
+// lists a spectrum keeps are allocated once, at their final size.
+class BlockScratch {
+public:
+    WindowBuffer window;
+
+    void reserve_peaks(std::size_t count);
+    double* mz() { return mz_.get(); }
+    float* intensity() { return intensity_.get(); }
+
+private:
+    std::unique_ptr<double[]> mz_;
+    std::unique_ptr<float[]> intensity_;
+    std::size_t capacity_ = 0;
+};
+
+// read_scan_block followed by the conversion into a spectrum's lists, in one
+// pass over the payload: the same file access and values, with the points of
+// intensity 0 left out. The lists are filled only on success.
+std::expected<void, Error> read_block_peaks(const std::string& scan_path, std::uint64_t start_offset,
+                                            std::uint64_t end_offset, BlockScratch& scratch,
+                                            std::vector<double>& mz, std::vector<float>& intensity);
+
+}  // namespace tarvok::raw

@@ -1,0 +1,194 @@
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <random>
+
+#include "payload_cases.hpp"
+#include "payload_kernels.hpp"
+#include "reference_decoder.hpp"
+
+namespace decode_test {
+namespace {
+
+using tarvok::raw::PayloadKernels;
+using tarvok::raw::ScanPoint;
+using Span = std::span<const std::uint8_t>;
+
+struct KernelSet {
+    std::string name;
+    const PayloadKernels* kernels;
+};
+
+std::vector<KernelSet> kernel_sets()
+{
+    return {{"portable", &tarvok::raw::portable_kernels()}, {"avx512", tarvok::raw::avx512_kernels()}};
+}
+
+std::string hex(Span bytes)
+{
+    std::string text;
+    for (std::size_t i = 0; i < bytes.size() && i < 96; ++i) {
+        char digits[4];
+        std::snprintf(digits, sizeof digits, "%02X ", bytes[i]);
+        text += digits;
+    }
+    return bytes.size() > 96 ? text + "..." : text;
+}
+
+struct Peaks {
+    std::vector<double> mz;
+    std::vector<float> intensity;
+
+    friend bool operator==(const Peaks&, const Peaks&) = default;
+};
+
+Peaks reference_peaks(Span bytes)
+{
+    Peaks peaks;
+    for (const ScanPoint& point : reference_decode(bytes)) {
+        if (point.intensity != 0) {
+            peaks.mz.push_back(static_cast<double>(point.position));
+            peaks.intensity.push_back(static_cast<float>(point.intensity));
+        }
+    }
+    return peaks;
+}
+
+// Every pass of a kernel set against the oracle; the message names the first
+// difference.
+testing::AssertionResult agrees_with_reference(const PayloadKernels& kernels, Span bytes)
+{
+    const std::vector<ScanPoint> expected = reference_decode(bytes);
+    const std::size_t bound = kernels.point_bound(bytes);
+    if (bound < expected.size()) {
+        return testing::AssertionFailure() << "point bound " << bound << " below " << expected.size()
+                                           << " points of " << hex(bytes);
+    }
+    std::vector<ScanPoint> points(bound + tarvok::raw::decode_slack);
+    points.resize(kernels.decode_points(bytes, points.data()));
+    for (std::size_t k = 0; k < std::max(points.size(), expected.size()); ++k) {
+        if (k >= points.size() || k >= expected.size() || points[k] != expected[k]) {
+            return testing::AssertionFailure() << "points differ at " << k << " (" << points.size() << " vs "
+                                               << expected.size() << ") in " << hex(bytes);
+        }
+    }
+
+    const std::size_t length = reference_payload_length(bytes);
+    Peaks peaks;
+    peaks.mz.resize(bytes.size() + tarvok::raw::decode_slack);
+    peaks.intensity.resize(bytes.size() + tarvok::raw::decode_slack);
+    const std::size_t count = kernels.decode_block_peaks(bytes, peaks.mz.data(), peaks.intensity.data());
+    peaks.mz.resize(count);
+    peaks.intensity.resize(count);
+    if (peaks != reference_peaks(bytes.first(length))) {
+        return testing::AssertionFailure() << "block peaks differ in " << hex(bytes);
+    }
+
+    const tarvok::raw::PayloadExtent extent = kernels.extent(bytes);
+    if (extent.length != length) {
+        return testing::AssertionFailure() << "payload length " << extent.length << " instead of " << length
+                                           << " in " << hex(bytes);
+    }
+    if (extent.point_bound < reference_decode(bytes.first(length)).size()) {
+        return testing::AssertionFailure() << "extent bound too small in " << hex(bytes);
+    }
+    return testing::AssertionSuccess();
+}
+
+void PrintTo(const KernelSet& set, std::ostream* out)
+{
+    *out << set.name;
+}
+
+class Kernels : public testing::TestWithParam<KernelSet> {
+protected:
+    void SetUp() override
+    {
+        if (GetParam().kernels == nullptr) {
+            GTEST_SKIP() << "the processor lacks the instructions of " << GetParam().name;
+        }
+    }
+    const PayloadKernels& kernels() const { return *GetParam().kernels; }
+};
+
+TEST_P(Kernels, AgreeOnRandomPayloadsOfEveryShape)
+{
+    for (const PayloadShape& shape : payload_shapes()) {
+        for (std::uint64_t seed = 0; seed < 300; ++seed) {
+            std::mt19937_64 random(seed);
+            const std::size_t length = seed % 50 == 0 ? 20000 : random() % 1200;
+            const Bytes bytes = shape.make(random, length);
+            ASSERT_TRUE(agrees_with_reference(kernels(), bytes)) << shape.name << " seed " << seed;
+        }
+    }
+}
+
+TEST_P(Kernels, AgreeAtEveryTruncationPoint)
+{
+    for (const PayloadShape& shape : payload_shapes()) {
+        for (std::uint64_t seed = 0; seed < 4; ++seed) {
+            std::mt19937_64 random(seed);
+            const Bytes bytes = shape.make(random, seed == 0 ? 1500 : 300);
+            for (std::size_t cut = 0; cut <= bytes.size(); ++cut) {
+                ASSERT_TRUE(agrees_with_reference(kernels(), Span(bytes).first(cut)))
+                    << shape.name << " seed " << seed << " cut " << cut;
+            }
+        }
+    }
+}
+
+// Operand and end-marker edges placed at every offset from a chunk boundary,
+// with nothing, a little or a lot behind them.
+TEST_P(Kernels, AgreeOnEdgePatternsAtEveryOffset)
+{
+    const std::vector<Bytes> patterns{
+        {0xFF, 0xFF, 0xFF, 0xFF, 0x83},
+        {0xFF, 0xFF, 0xFF, 0x00, 0x00},
+        {0xFE, 0xFF, 0xFF, 0xFF, 0xFF, 0x01, 0x00, 0x00, 0x00},
+        {0xFF, 0xFE, 0xFF, 0xFF, 0xFF, 0x84},
+        {0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0x85},
+        {0xFC, 0xFC, 0x85, 0xFD, 0xFC, 0xFD, 0x86},
+        {0xFE, 0xFF, 0xFE, 0xFD, 0x87, 0xFF, 0xFC, 0xFD, 0xFE, 0xFF, 0x88},
+        {0xFC, 0x00, 0xFD, 0x00, 0x00, 0x80, 0xFE, 0x00, 0x00, 0x00, 0xFF, 0x00, 0x00, 0x00, 0x00},
+        {0xFF, 0x01, 0x02, 0x03},
+        {0xFD, 0x01},
+    };
+    for (const Bytes& pattern : patterns) {
+        for (std::size_t offset = 0; offset < 140; ++offset) {
+            for (const std::size_t tail : {0, 1, 2, 3, 4, 5, 70}) {
+                Bytes bytes;
+                for (std::size_t i = 0; i < offset; ++i) {
+                    bytes.push_back(i % 3 == 0 ? 0x85 : 0x05);
+                }
+                bytes.insert(bytes.end(), pattern.begin(), pattern.end());
+                for (std::size_t i = 0; i < tail; ++i) {
+                    bytes.push_back(i % 2 == 0 ? 0x07 : 0x8A);
+                }
+                ASSERT_TRUE(agrees_with_reference(kernels(), bytes)) << "offset " << offset << " tail " << tail;
+            }
+        }
+    }
+}
+
+TEST_P(Kernels, PositionWrapsModulo32Bits)
+{
+    // 127 * 33818640 + 15 = 2^32 - 1.
+    for (const std::size_t lead : {0, 37}) {
+        Bytes bytes(lead, 0x00);
+        bytes.insert(bytes.end(), 33818640, 0x7F);
+        const Bytes around_wrap{0x0F, 0x85, 0x02, 0x86, 0xFC, 0x90, 0x7F, 0xFD, 0x00, 0x01};
+        bytes.insert(bytes.end(), around_wrap.begin(), around_wrap.end());
+        ASSERT_TRUE(agrees_with_reference(kernels(), bytes)) << "lead " << lead;
+
+        std::vector<ScanPoint> points(kernels().point_bound(bytes) + tarvok::raw::decode_slack);
+        points.resize(kernels().decode_points(bytes, points.data()));
+        const std::vector<ScanPoint> expected{{4294967295U, 5}, {1, 6}, {1, 0x90}, {128, 256}};
+        EXPECT_EQ(points, expected);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Sets, Kernels, testing::ValuesIn(kernel_sets()),
+                         [](const testing::TestParamInfo<KernelSet>& info) { return info.param.name; });
+
+}  // namespace
+}  // namespace decode_test

@@ -1,0 +1,137 @@
+"""Turns the stage timings of one scripts/bench run into rates and ratios.
+
+usage: report.py BUILD_DIR NATIVE_JSON PYTHON_JSON [MICRO_JSON] [--json]
+Every MB/s figure is 10^6 bytes of the sample's scan-data file per second of
+the stage, so the figures compare directly; every ratio is between times of
+this one run.
+"""
+
+import json
+import os
+import platform
+import shlex
+import subprocess
+import sys
+
+MB = 1e6
+
+
+def cpu_model():
+    with open("/proc/cpuinfo") as lines:
+        for line in lines:
+            if line.startswith("model name"):
+                return line.split(":", 1)[1].strip()
+    return platform.processor()
+
+
+# The compiler and the flags that built the decoder.
+def compiler_and_flags(build):
+    with open(os.path.join(build, "compile_commands.json")) as text:
+        commands = json.load(text)
+    command = shlex.split(next(entry["command"] for entry in commands
+                               if entry["file"].endswith("raw/avx512_kernels.cpp")))
+    version = subprocess.run([command[0], "--version"], check=True, capture_output=True, text=True)
+    kept = [flag for flag in command[1:]
+            if flag.startswith(("-O", "-std", "-f", "-m", "-D", "-W", "-g")) and not flag.startswith("-MD")]
+    return version.stdout.splitlines()[0], " ".join(kept)
+
+
+def micro_results(path):
+    with open(path) as text:
+        runs = json.load(text)["benchmarks"]
+    return {run["name"]: round(run["bytes_per_second"] / MB, 1) for run in runs}
+
+
+def figures(build, native, python, micro):
+    size = native["scan_bytes"]
+    floor_s = native["block_io_s"] + native["decode_s"]
+    compiler, flags = compiler_and_flags(build)
+    result = {
+        "read_mb_s": size / MB / native["read_s"],
+        "simple_decode_mb_s": size / MB / native["simple_decode_s"],
+        "decode_mb_s": size / MB / native["decode_s"],
+        "decode_speedup": native["simple_decode_s"] / native["decode_s"],
+        "block_io_mb_s": size / MB / native["block_io_s"],
+        "iterate_mb_s": size / MB / native["iterate_s"],
+        "open_mb_s": size / MB / python["open_s"],
+        "open_vs_floor": python["open_s"] / floor_s,
+        "mz_vs_floor": python["mz_s"] / python["tolist_s"],
+        "rss_ratio": python["rss_ratio"],
+        "peaks_per_s": native["peaks"] / python["open_s"],
+        "fresh_open_mb_s": size / MB / python["fresh_open_s"],
+        "fresh_open_vs_floor": python["fresh_open_s"] / floor_s,
+        "fresh_open_vs_memory_floor": python["fresh_open_s"] / (floor_s + native["retained_write_s"]),
+        "block_peaks_decode_mb_s": size / MB / native["peak_decode_s"],
+        "page_faults": {"fresh_open": python["fresh_open_faults"], "iterate": native["iterate_faults"]},
+        "seconds": {
+            "read": native["read_s"], "simple_decode": native["simple_decode_s"], "decode": native["decode_s"],
+            "block_io": native["block_io_s"], "iterate": native["iterate_s"], "open": python["open_s"],
+            "fresh_open": python["fresh_open_s"], "mz_intensity": python["mz_s"], "tolist": python["tolist_s"],
+            "retained_write": native["retained_write_s"],
+        },
+        "rss_bytes": {"before": python["rss_before"], "peak": python["rss_peak"], "after": python["rss_after"],
+                      "peak_source": python["rss_peak_source"]},
+        "sample": {
+            "scans": native["scans"], "scan_bytes": size, "payload_bytes": native["payload_bytes"],
+            "points": native["points"], "peaks": native["peaks"],
+        },
+        "machine": {
+            "cores": os.cpu_count(), "cpu": cpu_model(), "kernel": platform.release(), "compiler": compiler,
+            "flags": flags, "decoder": native["kernels"], "python": python["python"],
+        },
+        "repetitions": native["repetitions"],
+    }
+    if python["peaks"] != native["peaks"]:
+        raise SystemExit(f"the module gave {python['peaks']} peaks, the reader {native['peaks']}")
+    if micro:
+        result["micro_mb_s"] = micro
+    return result
+
+
+def print_table(result):
+    rows = [
+        ("read_mb_s", "whole scan file from the page cache"),
+        ("simple_decode_mb_s", "byte-at-a-time switch decoder"),
+        ("decode_mb_s", "decode_payload, every block's payload"),
+        ("decode_speedup", "decode / simple decode"),
+        ("block_io_mb_s", "open, seek, read, close of every window"),
+        ("iterate_mb_s", "iter_spectra + collect_spectra"),
+        ("open_mb_s", "RawReader(path), repeated in one process"),
+        ("open_vs_floor", "open time / (block I/O + decode)"),
+        ("fresh_open_mb_s", "RawReader(path), first in a new process"),
+        ("fresh_open_vs_floor", "fresh open time / (block I/O + decode)"),
+        ("fresh_open_vs_memory_floor", "... / (block I/O + decode + writing the kept lists to new memory)"),
+        ("mz_vs_floor", ".mz + .intensity / array.tolist()"),
+        ("rss_ratio", "peak RSS growth / RSS kept, fresh process"),
+        ("peaks_per_s", "peaks per second of open"),
+    ]
+    for key, meaning in rows:
+        value = result[key]
+        shown = f"{value:,.0f}" if value >= 1000 else f"{value:.2f}"
+        print(f"{key:26} {shown:>14}  {meaning}")
+    faults = result["page_faults"]
+    print(f"{'page faults':26} {faults['fresh_open']:>14,}  fresh open; {faults['iterate']:,} per iterate")
+    print(f"{'retained_write_s':26} {result['seconds']['retained_write']:>14.3f}  "
+          f"writing {result['sample']['peaks'] * 12:,} bytes of lists to new memory")
+    sample = result["sample"]
+    print(f"sample: {sample['scans']} scans, {sample['scan_bytes']:,} scan bytes, {sample['peaks']:,} peaks")
+    machine = result["machine"]
+    print(f"machine: {machine['cores']} cores, {machine['cpu']}, {machine['compiler']}, decoder {machine['decoder']}")
+    print(f"flags: {machine['flags']}")
+    for name, rate in result.get("micro_mb_s", {}).items():
+        print(f"  {name:40} {rate:>10,.1f} MB/s")
+
+
+def main():
+    arguments = [argument for argument in sys.argv[1:] if argument != "--json"]
+    build, native_text, python_text = arguments[:3]
+    micro = micro_results(arguments[3]) if len(arguments) > 3 else None
+    result = figures(build, json.loads(native_text), json.loads(python_text), micro)
+    if "--json" in sys.argv:
+        print(json.dumps(result, indent=2))
+    else:
+        print_table(result)
+
+
+if __name__ == "__main__":
+    main()
