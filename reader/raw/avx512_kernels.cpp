@@ -220,7 +220,7 @@ TARVOK_AVX512 std::size_t decode(std::span<const std::uint8_t> input, const Out&
             const std::uint64_t three = bytes_at_least(c.bytes, 0xFE) & ~carried;
             const std::uint64_t four = bytes_at_least(c.bytes, 0xFF) & ~carried;
             const std::uint64_t operands = longs << 1U | two << 2U | three << 3U | four << 4U;
-            const bool marker_risk = (four >> 63U) != 0 && b[i + chunk] == 0xFF;
+            const bool marker_risk = c.inside && (four >> 63U) != 0 && b[i + chunk] == 0xFF;
             if (c.inside && (operands & longs) == 0 && !marker_risk) {
                 plan.operands = carried | operands;
                 plan.spill = longs >> 63U | two >> 62U | three >> 61U | four >> 60U;

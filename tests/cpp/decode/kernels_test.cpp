@@ -1,3 +1,4 @@
+#include <memory>
 #include <gtest/gtest.h>
 
 #include <cstdio>
@@ -166,6 +167,20 @@ TEST_P(Kernels, AgreeOnEdgePatternsAtEveryOffset)
                 }
                 ASSERT_TRUE(agrees_with_reference(kernels(), bytes)) << "offset " << offset << " tail " << tail;
             }
+        }
+    }
+}
+
+// Each payload in an allocation of exactly its size, so that the address
+// sanitizer sees any read past the end, as at a chunk's last byte.
+TEST_P(Kernels, ReadNothingPastTheEnd)
+{
+    for (const std::uint8_t last : {0xFF, 0xFE, 0xFD, 0xFC, 0x85}) {
+        for (std::size_t length = 1; length <= 200; ++length) {
+            const auto exact = std::make_unique<std::uint8_t[]>(length);
+            exact[length - 1] = last;
+            ASSERT_TRUE(agrees_with_reference(kernels(), Span(exact.get(), length)))
+                << "length " << length << " last " << int{last};
         }
     }
 }
