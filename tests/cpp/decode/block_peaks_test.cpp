@@ -6,7 +6,7 @@
 #include "payload_cases.hpp"
 #include "sample_writer/sample_writer.hpp"
 #include "tarvok/raw/scan.hpp"
-#include "temp_dir.hpp"
+#include "../reader/fixtures.hpp"
 
 namespace decode_test {
 namespace {
@@ -66,8 +66,8 @@ protected:
         EXPECT_EQ(lists.intensity.capacity(), lists.intensity.size());
     }
 
-    TempDir dir_;
-    std::string path_ = dir_.file("blocks.wiff.scan");
+    fixtures::TempDir dir_;
+    std::string path_ = dir_ / "blocks.wiff.scan";
     std::vector<std::uint64_t> offsets_;
     std::uint64_t file_len_ = 0;
     tarvok::raw::BlockScratch scratch_;
@@ -93,7 +93,7 @@ TEST_F(BlockPeaks, MatchesScanBlockOnArbitraryWindows)
 
 TEST_F(BlockPeaks, MissingFileIsAnIoErrorOnlyForNonEmptyWindows)
 {
-    const std::string missing = dir_.file("missing.wiff.scan");
+    const std::string missing = dir_ / "missing.wiff.scan";
     Lists lists;
     const auto failed = tarvok::raw::read_block_peaks(missing, 0, 64, scratch_, lists.mz, lists.intensity);
     ASSERT_FALSE(failed.has_value());

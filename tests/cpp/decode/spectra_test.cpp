@@ -4,7 +4,7 @@
 #include "reference_decoder.hpp"
 #include "sample_writer/sample_writer.hpp"
 #include "tarvok/reader.hpp"
-#include "temp_dir.hpp"
+#include "../reader/fixtures.hpp"
 
 namespace decode_test {
 namespace {
@@ -15,8 +15,8 @@ TEST(Spectra, RunDecodesToTheReferencePeaksAtExactCapacity)
 {
     const sample_writer::RunOptions options{.scans = 60, .seed = 3};
     const sample_writer::Run run = sample_writer::make_run(options);
-    TempDir dir;
-    const std::string path = dir.file("run.wiff");
+    fixtures::TempDir dir;
+    const std::string path = dir / "run.wiff";
     ASSERT_TRUE(sample_writer::write_run(path, options).has_value());
 
     const auto reader = tarvok::Reader::open(path);
