@@ -6,7 +6,7 @@
 #include "payload_cases.hpp"
 #include "sample_writer/sample_writer.hpp"
 #include "tarvok/raw/scan.hpp"
-#include "../reader/fixtures.hpp"
+#include "fixtures.hpp"
 
 namespace decode_test {
 namespace {

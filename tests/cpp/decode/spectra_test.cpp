@@ -4,7 +4,7 @@
 #include "reference_decoder.hpp"
 #include "sample_writer/sample_writer.hpp"
 #include "tarvok/reader.hpp"
-#include "../reader/fixtures.hpp"
+#include "fixtures.hpp"
 
 namespace decode_test {
 namespace {

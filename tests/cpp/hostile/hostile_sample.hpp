@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "../reader/fixtures.hpp"
+#include "fixtures.hpp"
 #include "tarvok/reader.hpp"
 
 namespace hostile {
