@@ -125,6 +125,8 @@ std::string header(const RunDescription& run, const std::vector<FileLocation>& l
     if (run.has_msn) {
         h += cv_param({"MS:1000580", "MSn spectrum"}, "", "        ");
     }
+    // True of every document, and so also the content of a run without spectra.
+    h += cv_param({"MS:1000235", "total ion current chromatogram"}, "", "        ");
     h += "      </fileContent>\n";
     if (!run.source_files.empty()) {
         h += R"(      <sourceFileList count=")" + std::to_string(run.source_files.size()) + "\">\n";
