@@ -23,7 +23,9 @@ static_assert(std::endian::native == std::endian::little, "binary arrays are wri
 namespace {
 
 constexpr std::size_t buffer_capacity = std::size_t{1} << 20;
-constexpr int zlib_level = 6;
+// Measured on decoded samples: higher levels shrink the arrays by a few
+// percent at best and take three times as long or more.
+constexpr int zlib_level = 1;
 
 constexpr std::string_view processing_id = "tarvok_conversion";
 constexpr std::string_view instrument_id = "instrument_configuration";
