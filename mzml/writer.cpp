@@ -2,6 +2,7 @@
 
 #include <libdeflate.h>
 
+#include <algorithm>
 #include <bit>
 #include <cerrno>
 #include <climits>
@@ -306,10 +307,12 @@ std::expected<Writer, int> Writer::begin(ByteSink& sink, RunDescription run)
             return std::unexpected(ENOMEM);
         }
     }
-    state->offsets.reserve(state->run.spectrum_count + 1);
-    state->scan_numbers.reserve(state->run.spectrum_count);
-    state->times.reserve(state->run.spectrum_count);
-    state->currents.reserve(state->run.spectrum_count);
+    // The count is the caller's word: reserve for it only up to a bound.
+    const std::size_t expected = std::min<std::size_t>(state->run.spectrum_count, std::size_t{1} << 20);
+    state->offsets.reserve(expected + 1);
+    state->scan_numbers.reserve(expected);
+    state->times.reserve(expected);
+    state->currents.reserve(expected);
     state->out.put(header(state->run, locations));
     if (state->out.error() != 0) {
         return std::unexpected(state->out.error());

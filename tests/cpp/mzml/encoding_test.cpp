@@ -86,7 +86,10 @@ TEST(Base64, StreamedThroughAnyBufferSizeMatchesGlib)
             out.put_base64(std::as_bytes(std::span(bytes)));
             out.put(">");
             out.flush();
-            ASSERT_EQ(sink.text, "<" + glib_base64(bytes) + ">") << "capacity " << capacity << ", " << n << " bytes";
+            std::string expected = "<";
+            expected += glib_base64(bytes);
+            expected += '>';
+            ASSERT_EQ(sink.text, expected) << "capacity " << capacity << ", " << n << " bytes";
             ASSERT_EQ(out.position(), sink.text.size());
         }
     }
