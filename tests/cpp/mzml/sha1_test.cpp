@@ -100,7 +100,7 @@ TEST_F(FileSha1, HashesTheWholeFile)
 {
     for (const std::size_t n : {std::size_t{0}, std::size_t{1}, std::size_t{1} << 20, (std::size_t{3} << 20) + 17}) {
         const std::string content = random_text(n, static_cast<std::uint32_t>(n));
-        const auto digest = mzml::file_sha1(file("f" + std::to_string(n), content));
+        const auto digest = mzml::file_sha1(file(std::to_string(n) + ".bin", content));
         ASSERT_TRUE(digest.has_value()) << n;
         EXPECT_EQ(*digest, glib_sha1(content)) << n;
     }
@@ -108,8 +108,20 @@ TEST_F(FileSha1, HashesTheWholeFile)
 
 TEST_F(FileSha1, ReportsWhyItCannotRead)
 {
-    EXPECT_EQ(mzml::file_sha1(dir_ + "/missing").error(), ENOENT);
-    EXPECT_EQ(mzml::file_sha1(dir_).error(), EISDIR);
+    for (const auto& [path, error] : {std::pair{dir_ + "/missing", ENOENT}, std::pair{dir_, EISDIR}}) {
+        const auto digest = mzml::file_sha1(path);
+        ASSERT_FALSE(digest.has_value()) << path;
+        EXPECT_EQ(digest.error(), error) << path;
+    }
+    const std::string fifo = dir_ + "/fifo";
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    files_.push_back(fifo);
+    const auto from_fifo = mzml::file_sha1(fifo);
+    ASSERT_FALSE(from_fifo.has_value()) << "a FIFO is no file to hash";
+    EXPECT_EQ(from_fifo.error(), EINVAL);
+    const auto from_device = mzml::file_sha1("/dev/zero");
+    ASSERT_FALSE(from_device.has_value());
+    EXPECT_EQ(from_device.error(), EINVAL);
     if (::geteuid() != 0) {
         const std::string locked = file("locked", "x");
         ::chmod(locked.c_str(), 0);
