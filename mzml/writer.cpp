@@ -6,6 +6,7 @@
 #include <bit>
 #include <cerrno>
 #include <climits>
+#include <limits>
 #include <cmath>
 #include <optional>
 #include <utility>
@@ -86,26 +87,41 @@ struct PeakSummary {
     std::optional<double> highest_mz;
 };
 
+// One pass over both arrays, its dependency chains independent of each
+// other; comparisons with NaN are false, so NaN is never a maximum or minimum.
 PeakSummary summarize(const melvane_core::SpectrumRecord& s)
 {
     PeakSummary summary;
-    for (std::size_t i = 0; i < s.intensity.size(); ++i) {
-        const float v = s.intensity[i];
+    const std::size_t n = s.intensity.size();
+    const float* intensity = s.intensity.data();
+    const double* mz = s.mz.data();
+    std::size_t best = n;
+    float best_value = -std::numeric_limits<float>::infinity();
+    double lowest = std::numeric_limits<double>::infinity();
+    double highest = -std::numeric_limits<double>::infinity();
+    for (std::size_t i = 0; i < n; ++i) {
+        const float v = intensity[i];
         summary.total += v;
-        if (!std::isnan(v) && (!summary.base_peak || v > s.intensity[*summary.base_peak])) {
-            summary.base_peak = i;
+        if (v > best_value) {
+            best_value = v;
+            best = i;
+        }
+        lowest = mz[i] < lowest ? mz[i] : lowest;
+        highest = mz[i] > highest ? mz[i] : highest;
+    }
+    // Nothing above -INF: the first intensity that is a number, if any.
+    for (std::size_t i = 0; best == n && i < n; ++i) {
+        if (!std::isnan(intensity[i])) {
+            best = i;
         }
     }
-    for (const double mz : s.mz) {
-        if (std::isnan(mz)) {
-            continue;
-        }
-        if (!summary.lowest_mz || mz < *summary.lowest_mz) {
-            summary.lowest_mz = mz;
-        }
-        if (!summary.highest_mz || mz > *summary.highest_mz) {
-            summary.highest_mz = mz;
-        }
+    if (best < n) {
+        summary.base_peak = best;
+    }
+    // Only when every m/z is NaN (or there is none) does the range stay inverted.
+    if (lowest <= highest) {
+        summary.lowest_mz = lowest;
+        summary.highest_mz = highest;
     }
     return summary;
 }

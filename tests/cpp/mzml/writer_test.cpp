@@ -184,6 +184,7 @@ INSTANTIATE_TEST_SUITE_P(Compression, BothModes, ::testing::Values(false, true),
 TEST(Writer, PeakValues)
 {
     constexpr float nan = std::numeric_limits<float>::quiet_NaN();
+    constexpr float finf = std::numeric_limits<float>::infinity();
     struct Case {
         const char* what;
         std::vector<double> mz;
@@ -210,6 +211,12 @@ TEST(Writer, PeakValues)
          {R"("total ion current" value="NaN")", R"("base peak m/z" value="2")"},
          {}},
         {"no intensity is a number", {1, 2}, {nan, nan}, {R"("lowest observed m/z" value="1")"}, {"base peak"}},
+        {"nothing above -INF", {1, 2, 3}, {nan, -finf, -finf}, {R"("base peak m/z" value="2")", R"("base peak intensity" value="-INF")"}, {}},
+        {"infinite m/z",
+         {std::numeric_limits<double>::infinity(), std::nan("")},
+         {1, 2},
+         {R"("lowest observed m/z" value="INF")", R"("highest observed m/z" value="INF")"},
+         {}},
         {"no m/z is a number",
          {std::nan(""), std::nan("")},
          {1, 2},
