@@ -338,12 +338,15 @@ std::expected<Writer, int> Writer::begin(ByteSink& sink, RunDescription run)
 
 std::expected<void, int> Writer::add(const melvane_core::SpectrumRecord& s)
 {
-    if (!state_ || state_->finished) {
+    if (!state_) {
         return std::unexpected(EINVAL);
     }
     State& st = *state_;
     if (st.out.error() != 0) {
         return std::unexpected(st.out.error());
+    }
+    if (st.finished) {
+        return std::unexpected(EINVAL);
     }
     // Refused without writing anything: what would make the document wrong.
     const bool level_announced = s.ms_level == 1 ? st.run.has_ms1 : s.ms_level >= 2 && st.run.has_msn;
@@ -423,10 +426,16 @@ std::expected<void, int> Writer::add(const melvane_core::SpectrumRecord& s)
 
 std::expected<void, int> Writer::finish()
 {
-    if (!state_ || state_->finished || state_->scan_numbers.size() != state_->run.spectrum_count) {
+    if (!state_) {
         return std::unexpected(EINVAL);
     }
     State& st = *state_;
+    if (st.out.error() != 0) {
+        return std::unexpected(st.out.error());
+    }
+    if (st.finished || st.scan_numbers.size() != st.run.spectrum_count) {
+        return std::unexpected(EINVAL);
+    }
     st.finished = true;
     OutputStream& out = st.out;
     out.put("      </spectrumList>\n");

@@ -297,8 +297,8 @@ TEST(Writer, FailedWriteIsFinal)
         EXPECT_EQ(failure, ENOSPC) << fail_after;
         const int calls = sink.calls;
         if (writer) {
-            EXPECT_FALSE(writer->finish().has_value());
-            EXPECT_FALSE(writer->add(spectra[0]).has_value());
+            EXPECT_EQ(writer->finish().error(), ENOSPC);
+            EXPECT_EQ(writer->add(spectra[0]).error(), ENOSPC);
         }
         EXPECT_EQ(sink.calls, calls) << "written after the failure";
         EXPECT_LE(sink.text.size(), fail_after);
