@@ -79,6 +79,7 @@ run_valgrind_check() {
     rm -rf "$out"
     mkdir -p "$out"
     PYTHONMALLOC=malloc \
+    TARVOK_INSTRUMENTED=1 \
     TARVOK_MODULE_DIR="$build/python-module" \
     TARVOK_SAMPLE_TOOL="$build/tools/sample_writer/tarvok-sample" \
     TARVOK_SUMMARY_TOOL="$build/tools/summary/tarvok-summary" \
