@@ -22,6 +22,8 @@ ensure_packages() {
 
 BUILD_PACKAGES=(g++ meson ninja-build pkg-config libgsf-1-dev python3-dev python3-mesonpy python3-pip)
 DEV_PACKAGES=(libgtest-dev libbenchmark-dev python3-pytest python3-olefile)
+# the workflow's tests: Snakemake, and FileInfo to judge what it wrote
+WORKFLOW_PACKAGES=(snakemake topp)
 
 # Configures (once) and builds the development tree in $1.
 build_dev_tree() {
