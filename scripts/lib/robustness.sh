@@ -14,9 +14,6 @@ FUZZ_BUILD="build-fuzz"
 # ASan's and memcheck's operator new abort on an impossible request instead
 # of throwing std::bad_alloc, so the tests that inject one cannot run there.
 WITHOUT_INJECTED_BAD_ALLOC="not no_memory and not MemoryError"
-# The workflow's tests run Snakemake and the converter as programs; nothing
-# of theirs runs inside the instrumented interpreter.
-INSTRUMENTED_SELECTION="$WITHOUT_INJECTED_BAD_ALLOC and not test_workflow"
 
 # The sanitizer runtime options; every report goes to a file under $1, so a
 # report from any process, children included, is seen even where its output
@@ -68,7 +65,7 @@ run_sanitizer_suites() {
         TARVOK_MODULE_DIR="$REPO/$ASAN_BUILD/python-module" \
         TARVOK_SAMPLE_TOOL="$REPO/$ASAN_BUILD/tools/sample_writer/tarvok-sample" \
         TARVOK_SUMMARY_TOOL="$REPO/$ASAN_BUILD/tools/summary/tarvok-summary" \
-            "$PYTHON" -m pytest -q -p no:cacheprovider -k "$INSTRUMENTED_SELECTION" \
+            "$PYTHON" -m pytest -q -p no:cacheprovider -k "$WITHOUT_INJECTED_BAD_ALLOC" \
             --junitxml="$reports/asan-python/pytest.xml" "$REPO/tests/python" || exit 1
     ) || status=1
     sanitizer_reports_in "$logs" || status=1
@@ -87,7 +84,7 @@ run_fuzz_pass() {
 run_valgrind_check() {
     local build="$REPO/$1"
     local out="$2/valgrind"
-    local selection="$INSTRUMENTED_SELECTION${3:+ and ($3)}"
+    local selection="$WITHOUT_INJECTED_BAD_ALLOC${3:+ and ($3)}"
     ensure_packages valgrind || return 1
     rm -rf "$out"
     mkdir -p "$out"
