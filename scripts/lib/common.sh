@@ -20,7 +20,7 @@ ensure_packages() {
     fi
 }
 
-BUILD_PACKAGES=(g++ meson ninja-build pkg-config libgsf-1-dev libglib2.0-dev libdeflate-dev python3-dev python3-mesonpy python3-pip)
+BUILD_PACKAGES=(g++ meson ninja-build pkg-config libgsf-1-dev libglib2.0-dev libdeflate-dev libcli11-dev scdoc python3-dev python3-mesonpy python3-pip)
 DEV_PACKAGES=(libgtest-dev libbenchmark-dev python3-pytest python3-olefile libxml2-utils openms-common topp python3-pymzml)
 
 # Configures (once) and builds the development tree in $1.
