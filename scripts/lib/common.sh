@@ -20,10 +20,10 @@ ensure_packages() {
     fi
 }
 
-BUILD_PACKAGES=(g++ meson ninja-build pkg-config libgsf-1-dev python3-dev python3-mesonpy python3-pip)
-DEV_PACKAGES=(libgtest-dev libbenchmark-dev python3-pytest python3-olefile)
-# the workflow's tests: Snakemake, and FileInfo to judge what it wrote
-WORKFLOW_PACKAGES=(snakemake topp)
+BUILD_PACKAGES=(g++ meson ninja-build pkg-config libgsf-1-dev libglib2.0-dev libdeflate-dev libcli11-dev scdoc python3-dev python3-mesonpy python3-pip)
+DEV_PACKAGES=(libgtest-dev libbenchmark-dev python3-pytest python3-olefile libxml2-utils openms-common topp python3-pymzml)
+# the workflow's tests
+WORKFLOW_PACKAGES=(snakemake)
 
 # Configures (once) and builds the development tree in $1.
 build_dev_tree() {

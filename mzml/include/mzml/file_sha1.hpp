@@ -1,0 +1,12 @@
+#pragma once
+
+#include <expected>
+#include <string>
+
+namespace mzml {
+
+// SHA-1 of the file's whole content as 40 lower-case hexadecimal digits, or
+// the errno of the open or read that failed (EISDIR for a directory).
+std::expected<std::string, int> file_sha1(const std::string& path);
+
+}  // namespace mzml

@@ -1,0 +1,78 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <expected>
+#include <memory>
+#include <span>
+#include <string>
+#include <vector>
+
+#include "melvane_core/spectrum_record.hpp"
+
+// Streams indexed mzML 1.1 from spectrum records to any byte sink. Knows
+// nothing of the format the spectra came from: the caller names it.
+namespace mzml {
+
+// Where the document's bytes go. A failed write is final: the writer stops.
+class ByteSink {
+public:
+    virtual ~ByteSink() = default;
+    // Writes every byte or returns the errno of the failure.
+    virtual std::expected<void, int> write(std::span<const char> bytes) = 0;
+
+protected:
+    ByteSink() = default;
+    ByteSink(const ByteSink&) = default;
+    ByteSink& operator=(const ByteSink&) = default;
+};
+
+struct CvTerm {
+    std::string accession;  // "MS:1000562"
+    std::string name;       // "ABI WIFF format"
+};
+
+// One file the spectra were read from.
+struct SourceFile {
+    std::string path;      // its name and file:// location derive from it
+    std::string sha1_hex;  // 40 lower-case hexadecimal digits
+    CvTerm file_format;
+    CvTerm native_id_format;
+};
+
+// What the document states before its first spectrum.
+struct RunDescription {
+    std::string sample_name;  // the run's id derives from it
+    std::vector<SourceFile> source_files;
+    std::size_t spectrum_count = 0;  // exactly this many spectra follow
+    bool has_ms1 = false;            // any spectrum of MS level 1
+    bool has_msn = false;            // any of MS level 2 or above
+    bool zlib = false;               // binary arrays zlib-compressed
+    std::string software_version;
+};
+
+class Writer {
+public:
+    // Writes everything up to the first spectrum.
+    static std::expected<Writer, int> begin(ByteSink& sink, RunDescription run);
+
+    // One spectrum, with id "scan=<scan_number>".
+    std::expected<void, int> add(const melvane_core::SpectrumRecord& spectrum);
+
+    // The TIC chromatogram, the index, its offset and the checksum; then
+    // flushes. Every spectrum announced must have been added.
+    std::expected<void, int> finish();
+
+    std::uint64_t bytes_written() const;
+
+    Writer(Writer&&) noexcept;
+    Writer& operator=(Writer&&) noexcept;
+    ~Writer();
+
+private:
+    struct State;
+    explicit Writer(std::unique_ptr<State> state);
+    std::unique_ptr<State> state_;
+};
+
+}  // namespace mzml

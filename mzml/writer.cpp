@@ -1,0 +1,437 @@
+#include "mzml/writer.hpp"
+
+#include <libdeflate.h>
+
+#include <bit>
+#include <cerrno>
+#include <climits>
+#include <cmath>
+#include <optional>
+#include <utility>
+
+#include "file_location.hpp"
+#include "mzml/base64.hpp"
+#include "number_text.hpp"
+#include "output_stream.hpp"
+#include "xml_text.hpp"
+
+namespace mzml {
+
+// The arrays go out as the machine holds them.
+static_assert(std::endian::native == std::endian::little, "binary arrays are written little-endian as stored");
+
+namespace {
+
+constexpr std::size_t buffer_capacity = std::size_t{1} << 20;
+constexpr int zlib_level = 6;
+
+constexpr std::string_view processing_id = "tarvok_conversion";
+constexpr std::string_view instrument_id = "instrument_configuration";
+constexpr std::string_view chromatogram_id = "TIC";
+
+struct CompressorFree {
+    void operator()(libdeflate_compressor* compressor) const { libdeflate_free_compressor(compressor); }
+};
+
+void put_double(OutputStream& out, double value)
+{
+    char* p = out.room(number_text_capacity);
+    out.advance(static_cast<std::size_t>(mzml::put_double(p, value) - p));
+}
+
+void put_unsigned(OutputStream& out, std::uint64_t value)
+{
+    char* p = out.room(number_text_capacity);
+    out.advance(static_cast<std::size_t>(mzml::put_unsigned(p, value) - p));
+}
+
+// A cvParam whose value is a number; head ends inside value=", tail closes it.
+void number_param(OutputStream& out, std::string_view head, double value, std::string_view tail)
+{
+    out.put(head);
+    put_double(out, value);
+    out.put(tail);
+}
+
+std::string xml_text(std::string_view text)
+{
+    std::string escaped;
+    append_xml_text(escaped, text);
+    return escaped;
+}
+
+std::string cv_param(const CvTerm& term, std::string_view value, std::string_view indent)
+{
+    std::string line(indent);
+    line += R"(<cvParam cvRef=")";
+    // The reference is the accession's prefix, as cvList declares it.
+    append_xml_text(line, std::string_view(term.accession).substr(0, term.accession.find(':')));
+    line += R"(" accession=")";
+    append_xml_text(line, term.accession);
+    line += R"(" name=")";
+    append_xml_text(line, term.name);
+    line += R"(" value=")";
+    append_xml_text(line, value);
+    line += "\"/>\n";
+    return line;
+}
+
+struct PeakSummary {
+    double total = 0;
+    std::optional<std::size_t> base_peak;  // absent when no intensity is a number
+    std::optional<double> lowest_mz;       // absent when no m/z is a number
+    std::optional<double> highest_mz;
+};
+
+PeakSummary summarize(const melvane_core::SpectrumRecord& s)
+{
+    PeakSummary summary;
+    for (std::size_t i = 0; i < s.intensity.size(); ++i) {
+        const float v = s.intensity[i];
+        summary.total += v;
+        if (!std::isnan(v) && (!summary.base_peak || v > s.intensity[*summary.base_peak])) {
+            summary.base_peak = i;
+        }
+    }
+    for (const double mz : s.mz) {
+        if (std::isnan(mz)) {
+            continue;
+        }
+        if (!summary.lowest_mz || mz < *summary.lowest_mz) {
+            summary.lowest_mz = mz;
+        }
+        if (!summary.highest_mz || mz > *summary.highest_mz) {
+            summary.highest_mz = mz;
+        }
+    }
+    return summary;
+}
+
+std::string header(const RunDescription& run, const std::vector<FileLocation>& locations)
+{
+    std::string h = R"(<?xml version="1.0" encoding="utf-8"?>
+<indexedmzML xmlns="http://psi.hupo.org/ms/mzml" xmlns:xsi="http://www.w3.org/2001/XMLSchema-instance" xsi:schemaLocation="http://psi.hupo.org/ms/mzml http://psidev.info/files/ms/mzML/xsd/mzML1.1.2_idx.xsd">
+  <mzML xmlns="http://psi.hupo.org/ms/mzml" xmlns:xsi="http://www.w3.org/2001/XMLSchema-instance" xsi:schemaLocation="http://psi.hupo.org/ms/mzml http://psidev.info/files/ms/mzML/xsd/mzML1.1.0.xsd" version="1.1.0">
+    <cvList count="2">
+      <cv id="MS" fullName="Proteomics Standards Initiative Mass Spectrometry Ontology" version="4.1.28" URI="https://raw.githubusercontent.com/HUPO-PSI/psi-ms-CV/master/psi-ms.obo"/>
+      <cv id="UO" fullName="Unit Ontology" version="12:10:2011" URI="https://raw.githubusercontent.com/bio-ontology-research-group/unit-ontology/master/unit.obo"/>
+    </cvList>
+    <fileDescription>
+      <fileContent>
+)";
+    if (run.has_ms1) {
+        h += cv_param({"MS:1000579", "MS1 spectrum"}, "", "        ");
+    }
+    if (run.has_msn) {
+        h += cv_param({"MS:1000580", "MSn spectrum"}, "", "        ");
+    }
+    // True of every document, and so also the content of a run without spectra.
+    h += cv_param({"MS:1000235", "total ion current chromatogram"}, "", "        ");
+    h += "      </fileContent>\n";
+    if (!run.source_files.empty()) {
+        h += R"(      <sourceFileList count=")" + std::to_string(run.source_files.size()) + "\">\n";
+        for (std::size_t i = 0; i < run.source_files.size(); ++i) {
+            const SourceFile& file = run.source_files[i];
+            h += R"(        <sourceFile id="SF)" + std::to_string(i + 1) + R"(" name=")";
+            append_xml_text(h, locations[i].name);
+            h += R"(" location=")";
+            append_xml_text(h, locations[i].directory_uri);
+            h += "\">\n";
+            h += cv_param(file.file_format, "", "          ");
+            h += cv_param(file.native_id_format, "", "          ");
+            if (!file.sha1_hex.empty()) {
+                h += cv_param({"MS:1000569", "SHA-1"}, file.sha1_hex, "          ");
+            }
+            h += "        </sourceFile>\n";
+        }
+        h += "      </sourceFileList>\n";
+    }
+    h += "    </fileDescription>\n";
+    h += R"(    <softwareList count="1">
+      <software id="tarvok" version=")" +
+         xml_text(run.software_version) + R"(">
+        <cvParam cvRef="MS" accession="MS:1000799" name="custom unreleased software tool" value="tarvok"/>
+      </software>
+    </softwareList>
+    <instrumentConfigurationList count="1">
+      <instrumentConfiguration id="instrument_configuration">
+        <cvParam cvRef="MS" accession="MS:1000031" name="instrument model" value=""/>
+      </instrumentConfiguration>
+    </instrumentConfigurationList>
+    <dataProcessingList count="1">
+      <dataProcessing id="tarvok_conversion">
+        <processingMethod order="0" softwareRef="tarvok">
+          <cvParam cvRef="MS" accession="MS:1000544" name="Conversion to mzML" value=""/>
+        </processingMethod>
+      </dataProcessing>
+    </dataProcessingList>
+)";
+    h += R"(    <run id=")" + ncname_from(run.sample_name) + R"(" defaultInstrumentConfigurationRef=")";
+    h += instrument_id;
+    h += '"';
+    if (!run.source_files.empty()) {
+        h += R"( defaultSourceFileRef="SF1")";
+    }
+    h += ">\n";
+    h += R"(      <spectrumList count=")" + std::to_string(run.spectrum_count) + R"(" defaultDataProcessingRef=")";
+    h += processing_id;
+    h += "\">\n";
+    return h;
+}
+
+}  // namespace
+
+struct Writer::State {
+    State(ByteSink& sink, RunDescription description)
+        : out(sink, buffer_capacity), run(std::move(description))
+    {
+    }
+
+    void binary_array(std::span<const std::byte> raw, std::string_view type_param, std::string_view array_param);
+    void chromatogram();
+    void index();
+
+    OutputStream out;
+    RunDescription run;
+    std::unique_ptr<libdeflate_compressor, CompressorFree> compressor;
+    std::vector<std::byte> packed;  // the compressed array, reused
+    // Per spectrum, for the chromatogram and the index: nothing else is kept.
+    std::vector<std::uint64_t> offsets;
+    std::vector<std::uint32_t> scan_numbers;
+    std::vector<double> times;
+    std::vector<double> currents;
+    bool finished = false;
+};
+
+void Writer::State::binary_array(std::span<const std::byte> raw, std::string_view type_param,
+                                 std::string_view array_param)
+{
+    // No stream at all for an empty array, compressed or not: some readers
+    // reject a compressed stream of nothing.
+    std::span<const std::byte> data = raw;
+    const bool compressed = compressor && !raw.empty();
+    if (compressed) {
+        packed.resize(libdeflate_zlib_compress_bound(compressor.get(), raw.size()));
+        const std::size_t size =
+            libdeflate_zlib_compress(compressor.get(), raw.data(), raw.size(), packed.data(), packed.size());
+        data = std::span<const std::byte>(packed.data(), size);
+    }
+    out.put("            <binaryDataArray encodedLength=\"");
+    put_unsigned(out, base64_length(data.size()));
+    out.put("\">\n");
+    out.put(type_param);
+    out.put(compressed ? R"(              <cvParam cvRef="MS" accession="MS:1000574" name="zlib compression" value=""/>
+)"
+                       : R"(              <cvParam cvRef="MS" accession="MS:1000576" name="no compression" value=""/>
+)");
+    out.put(array_param);
+    if (data.empty()) {
+        out.put("              <binary/>\n");
+    } else {
+        out.put("              <binary>");
+        out.put_base64(data);
+        out.put("</binary>\n");
+    }
+    out.put("            </binaryDataArray>\n");
+}
+
+constexpr std::string_view float64_param =
+    R"(              <cvParam cvRef="MS" accession="MS:1000523" name="64-bit float" value=""/>
+)";
+constexpr std::string_view float32_param =
+    R"(              <cvParam cvRef="MS" accession="MS:1000521" name="32-bit float" value=""/>
+)";
+constexpr std::string_view intensity_array_param =
+    R"(              <cvParam cvRef="MS" accession="MS:1000515" name="intensity array" value="" unitCvRef="MS" unitAccession="MS:1000131" unitName="number of detector counts"/>
+)";
+
+void Writer::State::chromatogram()
+{
+    out.put(R"(      <chromatogramList count="1" defaultDataProcessingRef=")");
+    out.put(processing_id);
+    out.put("\">\n");
+    out.put("        ");
+    offsets.push_back(out.position());
+    out.put(R"(<chromatogram index="0" id="TIC" defaultArrayLength=")");
+    put_unsigned(out, times.size());
+    out.put(R"(">
+          <cvParam cvRef="MS" accession="MS:1000235" name="total ion current chromatogram" value=""/>
+          <binaryDataArrayList count="2">
+)");
+    binary_array(std::as_bytes(std::span(times)), float64_param,
+                 R"(              <cvParam cvRef="MS" accession="MS:1000595" name="time array" value="" unitCvRef="UO" unitAccession="UO:0000010" unitName="second"/>
+)");
+    binary_array(std::as_bytes(std::span(currents)), float64_param, intensity_array_param);
+    out.put("          </binaryDataArrayList>\n        </chromatogram>\n      </chromatogramList>\n");
+}
+
+void Writer::State::index()
+{
+    const std::size_t spectra = scan_numbers.size();
+    out.put(spectra > 0 ? "<indexList count=\"2\">\n" : "<indexList count=\"1\">\n");
+    if (spectra > 0) {
+        out.put("    <index name=\"spectrum\">\n");
+        for (std::size_t i = 0; i < spectra; ++i) {
+            out.put("      <offset idRef=\"scan=");
+            put_unsigned(out, scan_numbers[i]);
+            out.put("\">");
+            put_unsigned(out, offsets[i]);
+            out.put("</offset>\n");
+        }
+        out.put("    </index>\n");
+    }
+    out.put("    <index name=\"chromatogram\">\n      <offset idRef=\"");
+    out.put(chromatogram_id);
+    out.put("\">");
+    put_unsigned(out, offsets[spectra]);
+    out.put("</offset>\n    </index>\n  </indexList>\n");
+}
+
+std::expected<Writer, int> Writer::begin(ByteSink& sink, RunDescription run)
+{
+    std::vector<FileLocation> locations;
+    for (const SourceFile& file : run.source_files) {
+        auto location = locate_file(file.path);
+        if (!location) {
+            return std::unexpected(location.error());
+        }
+        locations.push_back(std::move(*location));
+    }
+    auto state = std::make_unique<State>(sink, std::move(run));
+    if (state->run.zlib) {
+        state->compressor.reset(libdeflate_alloc_compressor(zlib_level));
+        if (!state->compressor) {
+            return std::unexpected(ENOMEM);
+        }
+    }
+    state->offsets.reserve(state->run.spectrum_count + 1);
+    state->scan_numbers.reserve(state->run.spectrum_count);
+    state->times.reserve(state->run.spectrum_count);
+    state->currents.reserve(state->run.spectrum_count);
+    state->out.put(header(state->run, locations));
+    if (state->out.error() != 0) {
+        return std::unexpected(state->out.error());
+    }
+    return Writer(std::move(state));
+}
+
+std::expected<void, int> Writer::add(const melvane_core::SpectrumRecord& s)
+{
+    if (!state_ || state_->finished) {
+        return std::unexpected(EINVAL);
+    }
+    State& st = *state_;
+    if (st.out.error() != 0) {
+        return std::unexpected(st.out.error());
+    }
+    // Refused without writing anything: what would make the document wrong.
+    const bool level_announced = s.ms_level == 1 ? st.run.has_ms1 : s.ms_level >= 2 && st.run.has_msn;
+    const bool id_unique = st.scan_numbers.empty() || s.scan_number > st.scan_numbers.back();
+    if (st.scan_numbers.size() == st.run.spectrum_count || s.mz.size() != s.intensity.size() ||
+        s.mz.size() > INT_MAX || !level_announced || !id_unique) {
+        return std::unexpected(EINVAL);
+    }
+
+    const PeakSummary summary = summarize(s);
+    OutputStream& out = st.out;
+    out.put("        ");
+    st.offsets.push_back(out.position());
+    st.scan_numbers.push_back(s.scan_number);
+    st.times.push_back(s.retention_time_sec);
+    st.currents.push_back(summary.total);
+
+    out.put("<spectrum index=\"");
+    put_unsigned(out, st.scan_numbers.size() - 1);
+    out.put("\" id=\"scan=");
+    put_unsigned(out, s.scan_number);
+    out.put("\" defaultArrayLength=\"");
+    put_unsigned(out, s.mz.size());
+    out.put("\">\n          <cvParam cvRef=\"MS\" accession=\"MS:1000511\" name=\"ms level\" value=\"");
+    put_unsigned(out, s.ms_level);
+    out.put(s.ms_level == 1 ? R"("/>
+          <cvParam cvRef="MS" accession="MS:1000579" name="MS1 spectrum" value=""/>
+)"
+                            : R"("/>
+          <cvParam cvRef="MS" accession="MS:1000580" name="MSn spectrum" value=""/>
+)");
+    out.put(R"(          <cvParam cvRef="MS" accession="MS:1000128" name="profile spectrum" value=""/>
+)");
+    number_param(out, R"(          <cvParam cvRef="MS" accession="MS:1000285" name="total ion current" value=")",
+                 summary.total, "\"/>\n");
+    if (summary.base_peak) {
+        number_param(out, R"(          <cvParam cvRef="MS" accession="MS:1000504" name="base peak m/z" value=")",
+                     s.mz[*summary.base_peak],
+                     R"(" unitCvRef="MS" unitAccession="MS:1000040" unitName="m/z"/>
+)");
+        // As a double: that text reads back to the same float too.
+        number_param(out, R"(          <cvParam cvRef="MS" accession="MS:1000505" name="base peak intensity" value=")",
+                     s.intensity[*summary.base_peak],
+                     R"(" unitCvRef="MS" unitAccession="MS:1000131" unitName="number of detector counts"/>
+)");
+    }
+    if (summary.lowest_mz) {
+        number_param(out, R"(          <cvParam cvRef="MS" accession="MS:1000528" name="lowest observed m/z" value=")",
+                     *summary.lowest_mz,
+                     R"(" unitCvRef="MS" unitAccession="MS:1000040" unitName="m/z"/>
+)");
+        number_param(out, R"(          <cvParam cvRef="MS" accession="MS:1000527" name="highest observed m/z" value=")",
+                     *summary.highest_mz,
+                     R"(" unitCvRef="MS" unitAccession="MS:1000040" unitName="m/z"/>
+)");
+    }
+    number_param(out, R"(          <scanList count="1">
+            <cvParam cvRef="MS" accession="MS:1000795" name="no combination" value=""/>
+            <scan>
+              <cvParam cvRef="MS" accession="MS:1000016" name="scan start time" value=")",
+                 s.retention_time_sec,
+                 R"(" unitCvRef="UO" unitAccession="UO:0000010" unitName="second"/>
+            </scan>
+          </scanList>
+          <binaryDataArrayList count="2">
+)");
+    st.binary_array(std::as_bytes(std::span(s.mz)), float64_param,
+                    R"(              <cvParam cvRef="MS" accession="MS:1000514" name="m/z array" value="" unitCvRef="MS" unitAccession="MS:1000040" unitName="m/z"/>
+)");
+    st.binary_array(std::as_bytes(std::span(s.intensity)), float32_param, intensity_array_param);
+    out.put("          </binaryDataArrayList>\n        </spectrum>\n");
+    if (out.error() != 0) {
+        return std::unexpected(out.error());
+    }
+    return {};
+}
+
+std::expected<void, int> Writer::finish()
+{
+    if (!state_ || state_->finished || state_->scan_numbers.size() != state_->run.spectrum_count) {
+        return std::unexpected(EINVAL);
+    }
+    State& st = *state_;
+    st.finished = true;
+    OutputStream& out = st.out;
+    out.put("      </spectrumList>\n");
+    st.chromatogram();
+    out.put("    </run>\n  </mzML>\n");
+    out.put("  ");
+    const std::uint64_t index_offset = out.position();
+    st.index();
+    out.put("  <indexListOffset>");
+    put_unsigned(out, index_offset);
+    out.put("</indexListOffset>\n  <fileChecksum>");
+    const std::string checksum = out.take_checksum();
+    out.put(checksum);
+    out.put("</fileChecksum>\n</indexedmzML>\n");
+    out.flush();
+    if (out.error() != 0) {
+        return std::unexpected(out.error());
+    }
+    return {};
+}
+
+std::uint64_t Writer::bytes_written() const { return state_ ? state_->out.position() : 0; }
+
+Writer::Writer(std::unique_ptr<State> state) : state_(std::move(state)) {}
+Writer::Writer(Writer&&) noexcept = default;
+Writer& Writer::operator=(Writer&&) noexcept = default;
+Writer::~Writer() = default;
+
+}  // namespace mzml

@@ -1,0 +1,145 @@
+"""Documents the mzML writer makes from synthetic spectra, against the
+validators, an independent reader and our own index and checksum check."""
+import json
+import math
+import os
+import shutil
+import struct
+import subprocess
+import urllib.parse
+from pathlib import Path
+
+import pytest
+
+import mzml_check
+from conftest import MZML_DOCUMENTS_TOOL
+
+SCHEMA = Path("/usr/share/openms/SCHEMAS/mzML_idx_1_10.xsd")
+DOCUMENTS = [
+    "edge-cases.mzML",
+    "edge-cases-zlib.mzML",
+    "hostile-names.mzML",
+    "hostile-names-zlib.mzML",
+    "no-spectra.mzML",
+]
+
+
+def tool(name):
+    path = shutil.which(name)
+    if path is None:
+        pytest.fail(f"{name} is not installed (scripts/test installs it)")
+    return path
+
+
+@pytest.fixture(scope="session")
+def documents(tmp_path_factory):
+    if not MZML_DOCUMENTS_TOOL.is_file():
+        pytest.fail(f"document tool not built at {MZML_DOCUMENTS_TOOL} (set TARVOK_MZML_DOCUMENTS_TOOL)")
+    directory = tmp_path_factory.mktemp("mzml")
+    # Relative source paths resolve against the tool's working directory.
+    written = subprocess.run([MZML_DOCUMENTS_TOOL, directory], check=True, capture_output=True, text=True, cwd=directory)
+    assert written.stdout.split() == DOCUMENTS
+    return directory
+
+
+def expectation(documents, name):
+    return json.loads((documents / f"{name}.expect.json").read_text())
+
+
+@pytest.mark.parametrize("name", DOCUMENTS)
+def test_index_offsets_and_checksum(documents, name):
+    summary = mzml_check.check_file(documents / name)
+    expected = expectation(documents, name)
+    assert [e.id for e in summary.spectra] == [s["id"] for s in expected["spectra"]]
+    assert [e.id for e in summary.chromatograms] == ["TIC"]
+
+
+@pytest.mark.parametrize("name", DOCUMENTS)
+def test_schema(documents, name):
+    result = subprocess.run(
+        [tool("xmllint"), "--noout", "--schema", SCHEMA, documents / name], capture_output=True, text=True
+    )
+    assert result.returncode == 0, result.stderr
+    assert result.stderr.strip().endswith("validates")
+
+
+@pytest.mark.parametrize("name", DOCUMENTS)
+def test_openms_validation(documents, name):
+    result = subprocess.run([tool("FileInfo"), "-in", documents / name, "-v"], capture_output=True, text=True)
+    assert result.returncode == 0, result.stdout + result.stderr
+    assert "Success - the file is valid!" in result.stdout
+    assert "Success - the file is semantically valid!" in result.stdout
+
+
+@pytest.mark.parametrize("name", DOCUMENTS)
+def test_openms_index(documents, name):
+    spectra = len(expectation(documents, name)["spectra"])
+    result = subprocess.run([tool("FileInfo"), "-in", documents / name, "-i"], capture_output=True, text=True)
+    assert result.returncode == 0, result.stdout + result.stderr
+    assert f"Found a valid indexed mzML XML File with {spectra} spectra and 1 chromatograms." in result.stdout
+
+
+def same_bits(a, b):
+    return struct.pack("<d", a) == struct.pack("<d", b) or (math.isnan(a) and math.isnan(b))
+
+
+@pytest.mark.parametrize("name", DOCUMENTS)
+def test_pymzml_reads_back_every_value(documents, name):
+    pymzml = pytest.importorskip("pymzml")
+    expected = expectation(documents, name)["spectra"]
+    run = pymzml.run.Reader(str(documents / name))
+    read = list(run)
+    assert len(read) == len(expected)
+    for spectrum, want in zip(read, expected):
+        assert f"scan={spectrum.ID}" == want["id"]
+        assert spectrum.ms_level == want["ms_level"]
+        time, unit = spectrum.scan_time
+        assert unit == "second"
+        assert same_bits(time, struct.unpack("<d", bytes.fromhex(want["time"]))[0]), (want["id"], time)
+        assert spectrum.mz.tobytes().hex() == want["mz"], want["id"]
+        assert spectrum.i.tobytes().hex() == want["intensity"], want["id"]
+    # Random access goes through the index.
+    for want in reversed(expected):
+        spectrum = run[want["id"]]
+        assert f"scan={spectrum.ID}" == want["id"]
+        assert spectrum.mz.tobytes().hex() == want["mz"]
+
+
+def test_names_survive_escaping(documents):
+    import xml.etree.ElementTree as ElementTree
+
+    name = "hostile-names.mzML"
+    expected = expectation(documents, name)
+    ns = {"m": "http://psi.hupo.org/ms/mzml"}
+    root = ElementTree.parse(documents / name).getroot()
+    files = root.findall("m:mzML/m:fileDescription/m:sourceFileList/m:sourceFile", ns)
+    assert len(files) == len(expected["source_files_hex"])
+    for element, path_hex in zip(files, expected["source_files_hex"]):
+        path = bytes.fromhex(path_hex)
+        directory, _, file_name = (Path(os.fsdecode(documents)).as_posix().encode() + b"/" + path).rpartition(b"/")
+        # The location keeps every byte; the name replaces what XML cannot carry.
+        location = element.get("location")
+        assert location.startswith("file:///")
+        assert urllib.parse.unquote_to_bytes(location[len("file://") :]) == directory
+        readable = "".join(c if c in "\t\n\r" or ord(c) >= 0x20 else "\ufffd" for c in file_name.decode("utf-8", "replace"))
+        assert element.get("name") == readable
+    run_id = root.find("m:mzML/m:run", ns).get("id")
+    assert run_id[0] == "_" and all(c.isascii() and (c.isalnum() or c in "-._") for c in run_id)
+
+
+@pytest.mark.parametrize(
+    "damage",
+    [
+        pytest.param(lambda d: d.replace(b'idRef="scan=2">', b'idRef="scan=2">1', 1), id="offset"),
+        pytest.param(lambda d: d.replace(b'idRef="scan=3"', b'idRef="scan=9"', 1), id="id"),
+        pytest.param(lambda d: d.replace(b"<indexListOffset>", b"<indexListOffset>1", 1), id="index-list-offset"),
+        pytest.param(lambda d: d.replace(b'name="MS1 spectrum"', b'name="MS1 Spectrum"', 1), id="checksummed-byte"),
+        pytest.param(lambda d: d.replace(b"\n  <indexList", b"\n <indexList", 1), id="shifted-index"),
+    ],
+)
+def test_check_finds_damage(documents, damage):
+    data = (documents / "hostile-names.mzML").read_bytes()
+    damaged = damage(data)
+    assert damaged != data
+    with pytest.raises(mzml_check.MzmlProblem):
+        mzml_check.check_bytes(damaged)
