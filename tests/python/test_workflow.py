@@ -2,6 +2,8 @@
 
 import os
 import shutil
+import signal
+import time
 import subprocess
 from pathlib import Path
 
@@ -27,15 +29,21 @@ def converter():
     return CONVERT_TOOL
 
 
-def snakemake(workdir, *args, config=(), path=(), env=()):
-    """Runs the workflow in workdir with tarvok-convert (and whatever else is in path) on PATH;
-    Snakemake's messages, which it splits between stdout and stderr, all in stdout."""
+def snakemake_call(workdir, *args, config=(), path=(), env=()):
+    """The command and environment that run the workflow in workdir with tarvok-convert
+    (and whatever else is in path) on PATH."""
     search_path = [str(CONVERT_TOOL.parent), *map(str, path), os.environ["PATH"]]
     environment = dict(os.environ, PATH=os.pathsep.join(search_path), **dict(env))
     environment.setdefault("USER", "tester")
     command = [SNAKEMAKE, "-s", str(SNAKEFILE), "--directory", str(workdir), "--cores", "2", *args]
     if config:
         command += ["--config", *config]
+    return command, environment
+
+
+def snakemake(workdir, *args, **settings):
+    """Runs the workflow; Snakemake's messages, which it splits between stdout and stderr, all in stdout."""
+    command, environment = snakemake_call(workdir, *args, **settings)
     return subprocess.run(command, env=environment, stdout=subprocess.PIPE, stderr=subprocess.STDOUT,
                           text=True, timeout=300)
 
@@ -206,3 +214,61 @@ def test_slurm_profile_submits_each_sample_with_its_resources(converter, sample_
         assert "--cpus-per-task=1" in arguments
     for name in ["a", "b"]:
         assert_valid_mzml(tmp_path / "out" / f"{name}.mzML")
+
+
+def converter_in_group(group):
+    for stat in Path("/proc").glob("[0-9]*/stat"):
+        try:
+            fields = stat.read_text()
+        except OSError:
+            continue
+        name = fields[fields.index("(") + 1:fields.rindex(")")]
+        process_group = int(fields[fields.rindex(")") + 2:].split()[2])
+        if name == "tarvok-convert" and process_group == group:
+            return int(stat.parent.name)
+    raise AssertionError(f"no tarvok-convert in process group {group}")
+
+
+def interrupt_group(run):
+    os.killpg(run.pid, signal.SIGINT)  # Ctrl-C in a terminal
+
+
+def terminate_group(run):
+    os.killpg(run.pid, signal.SIGTERM)  # what SLURM sends a job it cancels or that ran out of time
+
+
+def kill_converter(run):
+    os.kill(converter_in_group(run.pid), signal.SIGKILL)  # out of memory
+
+
+@pytest.mark.parametrize("stop", [interrupt_group, terminate_group, kill_converter])
+def test_a_job_stopped_midway_leaves_no_partial_output(converter, sample_writer, tmp_path, stop):
+    # long enough under zlib to be caught writing
+    (tmp_path / "in").mkdir()
+    sample_writer.run(tmp_path / "in" / "a.wiff", scans=3000, seed=3)
+    config = ["input_dir=in", "output_dir=out", "zlib=true"]
+    out = tmp_path / "out"
+    command, environment = snakemake_call(tmp_path, config=config)
+    run = subprocess.Popen(command, env=environment, stdout=subprocess.PIPE, stderr=subprocess.STDOUT,
+                           text=True, start_new_session=True)
+    try:
+        deadline = time.monotonic() + 120
+        while not list(out.glob(".a.mzML.*")):
+            assert run.poll() is None and time.monotonic() < deadline, "never saw the conversion running"
+            time.sleep(0.005)
+        stop(run)
+        output, _ = run.communicate(timeout=120)
+    finally:
+        if run.poll() is None:
+            os.killpg(run.pid, signal.SIGKILL)
+            run.wait()
+
+    assert run.returncode != 0, output
+    assert not (out / "a.mzML").exists()
+    if stop is not kill_converter:
+        assert files_under(out) == ["logs/a.log"]
+
+    again = snakemake(tmp_path, config=config)
+    assert again.returncode == 0, again.stdout
+    assert files_under(out) == ["a.mzML", "logs/a.log"]
+    assert_valid_mzml(out / "a.mzML")
