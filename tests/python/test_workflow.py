@@ -3,8 +3,8 @@
 import os
 import shutil
 import signal
-import time
 import subprocess
+import time
 from pathlib import Path
 
 import pytest
@@ -104,7 +104,7 @@ def test_keep_going_converts_every_sample_but_the_broken_one(converter, sample_w
     result = snakemake(tmp_path, "--keep-going", config=["input_dir=in", "output_dir=out"])
 
     assert result.returncode != 0
-    assert "Error in rule convert" in result.stdout and str(Path("in/broken.wiff")) in result.stdout
+    assert "Error in rule convert" in result.stdout and "in/broken.wiff" in result.stdout
     out = tmp_path / "out"
     # nothing half-written, under any name
     assert files_under(out) == sorted([f"{name}.mzML" for name in GOOD]
