@@ -18,8 +18,7 @@ std::variant<Options, Finished> parse_command_line(int argc, char** argv)
         ->type_name("DIR");
     app.add_flag("--zlib", options.zlib, "Compress the binary arrays with zlib");
     app.add_option("-j,--jobs", options.jobs, "Convert N samples at once (default: the number of cores)")
-        ->type_name("N")
-        ->check(CLI::Range(std::size_t{1}, std::size_t{1024}));
+        ->type_name("N");
     app.add_flag("-q,--quiet", options.quiet, "Show no progress and no summary");
 
     try {
@@ -29,6 +28,9 @@ std::variant<Options, Finished> parse_command_line(int argc, char** argv)
         std::ostringstream err;
         const int status = app.exit(error, out, err);
         return Finished{status == 0 ? 0 : 2, out.str(), err.str()};
+    }
+    if (app.count("--jobs") != 0 && options.jobs < 1) {
+        return Finished{2, "", "tarvok-convert: --jobs needs at least 1\n"};
     }
     if (options.output_dir == "-" && options.samples.size() != 1) {
         return Finished{2, "", "tarvok-convert: -o - writes one sample to standard output; " +

@@ -11,7 +11,7 @@ struct Options {
     std::vector<std::string> samples;
     std::string output_dir = ".";
     bool zlib = false;
-    std::size_t jobs = 0;  // 0: one per core
+    int jobs = 0;  // 0: one per core
     bool quiet = false;
 };
 

@@ -80,7 +80,7 @@ int run(const convert::Options& options)
         }
     }
 
-    const std::size_t workers = std::min(options.jobs == 0 ? core_count() : options.jobs, jobs->size());
+    const std::size_t workers = std::min(options.jobs == 0 ? core_count() : static_cast<std::size_t>(options.jobs), jobs->size());
     convert::install_temp_cleanup(workers);
     convert::Progress progress(!options.quiet && ::isatty(STDERR_FILENO) == 1, workers);
 

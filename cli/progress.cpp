@@ -56,6 +56,9 @@ void Progress::start(std::size_t slot, std::string name, std::size_t scans, std:
     s.started = std::chrono::steady_clock::now();
     s.done.store(0, std::memory_order_relaxed);
     s.running = true;
+    // Drawn at once, so that even a short conversion shows its line.
+    erase_locked();
+    draw_locked();
 }
 
 void Progress::finish(std::size_t slot)

@@ -14,12 +14,12 @@ FUZZ_BUILD="build-fuzz"
 # ASan's and memcheck's operator new abort on an impossible request instead
 # of throwing std::bad_alloc, so the tests that inject one cannot run there.
 WITHOUT_INJECTED_BAD_ALLOC="not no_memory and not MemoryError"
-# The document tests exercise the validators, not our memory use: the writer
-# runs instrumented in the C++ suites.
-WITHOUT_EXTERNAL_VALIDATORS="--ignore=$REPO/tests/python/test_mzml_documents.py"
-# The workflow tests run Snakemake and the converter as programs, nothing of
-# theirs inside the instrumented interpreter.
-WITHOUT_WORKFLOW="--ignore=$REPO/tests/python/test_workflow.py"
+# The document, converter and workflow tests exercise the validators and the
+# programs, not the module's memory use: the writer runs instrumented in the
+# C++ suites.
+WITHOUT_EXTERNAL_VALIDATORS=("--ignore=$REPO/tests/python/test_mzml_documents.py"
+    "--ignore=$REPO/tests/python/test_convert.py"
+    "--ignore=$REPO/tests/python/test_workflow.py")
 
 # The sanitizer runtime options; every report goes to a file under $1, so a
 # report from any process, children included, is seen even where its output
@@ -71,7 +71,7 @@ run_sanitizer_suites() {
         TARVOK_MODULE_DIR="$REPO/$ASAN_BUILD/python-module" \
         TARVOK_SAMPLE_TOOL="$REPO/$ASAN_BUILD/tools/sample_writer/tarvok-sample" \
         TARVOK_SUMMARY_TOOL="$REPO/$ASAN_BUILD/tools/summary/tarvok-summary" \
-            "$PYTHON" -m pytest -q -p no:cacheprovider -k "$WITHOUT_INJECTED_BAD_ALLOC" "$WITHOUT_EXTERNAL_VALIDATORS" "$WITHOUT_WORKFLOW" \
+            "$PYTHON" -m pytest -q -p no:cacheprovider -k "$WITHOUT_INJECTED_BAD_ALLOC" "${WITHOUT_EXTERNAL_VALIDATORS[@]}" \
             --junitxml="$reports/asan-python/pytest.xml" "$REPO/tests/python" || exit 1
     ) || status=1
     sanitizer_reports_in "$logs" || status=1
@@ -101,7 +101,7 @@ run_valgrind_check() {
         valgrind --tool=memcheck --leak-check=full --show-leak-kinds=definite,indirect \
             --errors-for-leak-kinds=definite,indirect --num-callers=40 --child-silent-after-fork=yes \
             --xml=yes --xml-file="$out/memcheck-%p.xml" \
-            "$PYTHON" -m pytest -q -p no:cacheprovider -k "$selection" "$WITHOUT_EXTERNAL_VALIDATORS" "$WITHOUT_WORKFLOW" "$REPO/tests/python" \
+            "$PYTHON" -m pytest -q -p no:cacheprovider -k "$selection" "${WITHOUT_EXTERNAL_VALIDATORS[@]}" "$REPO/tests/python" \
             > "$out/pytest.log" 2>&1
     local tests=$?
     tail -n 1 "$out/pytest.log"

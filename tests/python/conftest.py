@@ -15,6 +15,7 @@ def configured_path(variable, default):
 MODULE_DIR = configured_path("TARVOK_MODULE_DIR", "build/python-module").resolve()
 SAMPLE_TOOL = configured_path("TARVOK_SAMPLE_TOOL", "build/tools/sample_writer/tarvok-sample")
 SUMMARY_TOOL = configured_path("TARVOK_SUMMARY_TOOL", "build/tools/summary/tarvok-summary")
+CONVERT_TOOL = configured_path("TARVOK_CONVERT_TOOL", "build/cli/tarvok-convert")
 MZML_DOCUMENTS_TOOL = configured_path("TARVOK_MZML_DOCUMENTS_TOOL", "build/tools/mzml_documents/tarvok-mzml-documents")
 
 sys.path.insert(0, str(MODULE_DIR))

@@ -9,9 +9,8 @@ from pathlib import Path
 
 import pytest
 
-from conftest import REPO, configured_path
+from conftest import CONVERT_TOOL, REPO
 
-CONVERT_TOOL = configured_path("TARVOK_CONVERT_TOOL", "build/cli/tarvok-convert")
 SNAKEMAKE = "/usr/bin/snakemake"
 SNAKEFILE = REPO / "workflow" / "Snakefile"
 SLURM_PROFILE = REPO / "profiles" / "slurm"
