@@ -245,9 +245,9 @@ def test_a_job_stopped_midway_leaves_no_partial_output(converter, sample_writer,
     # long enough under zlib to be caught writing
     (tmp_path / "in").mkdir()
     sample_writer.run(tmp_path / "in" / "a.wiff", scans=3000, seed=3)
-    config = ["input_dir=in", "output_dir=out", "zlib=true"]
+    config = ["input_dir=in", "output_dir=out"]
     out = tmp_path / "out"
-    command, environment = snakemake_call(tmp_path, config=config)
+    command, environment = snakemake_call(tmp_path, config=config + ["zlib=true"])
     run = subprocess.Popen(command, env=environment, stdout=subprocess.PIPE, stderr=subprocess.STDOUT,
                            text=True, start_new_session=True)
     try:
