@@ -2,6 +2,7 @@
 #include <vector>
 
 #include "raw/block_peaks.hpp"
+#include "record_fields.hpp"
 #include "tarvok/reader.hpp"
 
 namespace tarvok {
@@ -44,21 +45,7 @@ private:
                                          std::uint64_t end_offset)
     {
         melvane_core::SpectrumRecord spectrum;
-        spectrum.index = position;
-        spectrum.scan_number = static_cast<std::uint32_t>(position + 1);
-        spectrum.native_id = "file=" + sample_name_ + " scan=" + std::to_string(position + 1);
-        spectrum.ms_level = record.ms_level;
-        spectrum.retention_time_sec = static_cast<double>(record.retention_time_min) * 60.0;
-        if (record.ms_level >= 2) {
-            melvane_core::MsnInfo& msn = spectrum.msn_info.emplace();
-            msn.ms1_ref = "file=" + sample_name_ + " ms1ref=unknown";
-            msn.msn_byte_1 = 0;
-            msn.msn_byte_2 = 255;
-            msn.msn_byte_3 = 255;
-        }
-        spectrum.code_1 = 2;
-        spectrum.code_2 = 1;
-        spectrum.code_3 = 3;
+        fill_record_fields(spectrum, position, record, sample_name_);
 
         // A block that cannot be read gives a spectrum without peaks.
         (void)raw::read_block_peaks(scan_path_, record.block_offset, end_offset, scratch_, spectrum.mz,

@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <expected>
 #include <memory>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -28,6 +29,11 @@ private:
     std::unique_ptr<float[]> intensity_;
     std::size_t capacity_ = 0;
 };
+
+// A delivered window's payload decoded into a spectrum's lists, reusing
+// their storage.
+void decode_window_peaks(std::span<const std::uint8_t> window, BlockScratch& scratch, std::vector<double>& mz,
+                         std::vector<float>& intensity);
 
 // read_scan_block followed by the conversion into a spectrum's lists, in one
 // pass over the payload: the same file access and values, with the points of

@@ -73,6 +73,30 @@ std::expected<std::span<const std::uint8_t>, Error> read_window(const std::strin
     return std::span<const std::uint8_t>(data, static_cast<std::size_t>(delivered));
 }
 
+std::expected<std::span<const std::uint8_t>, Error> read_window_at(int fd, std::uint64_t start_offset,
+                                                                   std::uint64_t end_offset, WindowBuffer& buffer)
+{
+    const std::uint64_t window_start = start_offset + block_header_size;
+    const std::uint64_t window_end = end_offset + block_header_size;
+    if (window_end <= window_start) {
+        return std::span<const std::uint8_t>();
+    }
+    const std::expected<std::uint64_t, Error> length_found = buffer_length(fd, window_start, window_end - window_start);
+    if (!length_found) {
+        return std::unexpected(length_found.error());
+    }
+    const auto length = static_cast<std::size_t>(*length_found);
+    std::uint8_t* data = buffer.room(length);
+    ssize_t delivered = 0;
+    do {
+        delivered = ::pread(fd, data, length, static_cast<off_t>(window_start));
+    } while (delivered < 0 && errno == EINTR);
+    if (delivered < 0) {
+        return std::unexpected(Error::from_errno(errno));
+    }
+    return std::span<const std::uint8_t>(data, static_cast<std::size_t>(delivered));
+}
+
 std::expected<std::vector<ScanPoint>, Error> read_scan_block(const std::string& scan_path, std::uint64_t start_offset,
                                                              std::uint64_t end_offset)
 {

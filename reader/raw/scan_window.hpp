@@ -39,4 +39,9 @@ std::expected<std::span<const std::uint8_t>, Error> read_window(const std::strin
                                                                 std::uint64_t start_offset,
                                                                 std::uint64_t end_offset, WindowBuffer& buffer);
 
+// The same window read through a descriptor the caller keeps open: one
+// positioned read request.
+std::expected<std::span<const std::uint8_t>, Error> read_window_at(int fd, std::uint64_t start_offset,
+                                                                   std::uint64_t end_offset, WindowBuffer& buffer);
+
 }  // namespace tarvok::raw

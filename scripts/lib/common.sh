@@ -29,8 +29,10 @@ ensure_packages() {
     rm -f "$log"
 }
 
-BUILD_PACKAGES=(g++ meson ninja-build pkg-config libgsf-1-dev libglib2.0-dev libdeflate-dev python3-dev python3-mesonpy python3-pip)
+BUILD_PACKAGES=(g++ meson ninja-build pkg-config libgsf-1-dev libglib2.0-dev libdeflate-dev libcli11-dev scdoc python3-dev python3-mesonpy python3-pip)
 DEV_PACKAGES=(libgtest-dev libbenchmark-dev python3-pytest python3-olefile libxml2-utils openms-common topp python3-pymzml)
+# the workflow's tests
+WORKFLOW_PACKAGES=(snakemake)
 
 # Configures the build tree $1 with the meson setup options that follow. A
 # tree set up before with other options is set up afresh, so that it ends

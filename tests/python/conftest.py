@@ -15,6 +15,7 @@ def configured_path(variable, default):
 MODULE_DIR = configured_path("TARVOK_MODULE_DIR", "build/python-module").resolve()
 SAMPLE_TOOL = configured_path("TARVOK_SAMPLE_TOOL", "build/tools/sample_writer/tarvok-sample")
 SUMMARY_TOOL = configured_path("TARVOK_SUMMARY_TOOL", "build/tools/summary/tarvok-summary")
+CONVERT_TOOL = configured_path("TARVOK_CONVERT_TOOL", "build/cli/tarvok-convert")
 MZML_DOCUMENTS_TOOL = configured_path("TARVOK_MZML_DOCUMENTS_TOOL", "build/tools/mzml_documents/tarvok-mzml-documents")
 
 sys.path.insert(0, str(MODULE_DIR))
@@ -23,7 +24,7 @@ sys.path.insert(0, str(MODULE_DIR))
 # instrumented interpreter (ASan preloaded, memcheck) they would measure the
 # validators and take far longer; the code they drive is instrumented in the
 # C++ suites.
-INSTRUMENTED_RUN_SKIPS = ["test_mzml_documents.py"]
+INSTRUMENTED_RUN_SKIPS = ["test_mzml_documents.py", "test_convert.py", "test_workflow.py"]
 collect_ignore = INSTRUMENTED_RUN_SKIPS if os.environ.get("TARVOK_INSTRUMENTED") else []
 
 from sample_files import SampleWriter  # noqa: E402

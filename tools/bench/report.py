@@ -1,6 +1,6 @@
 """Turns the stage timings of one scripts/bench run into rates and ratios.
 
-usage: report.py BUILD_DIR NATIVE_JSON PYTHON_JSON [MICRO_JSON] [--json]
+usage: report.py BUILD_DIR NATIVE_JSON PYTHON_JSON CONVERT_JSON [MICRO_JSON] [--json]
 Every MB/s figure is 10^6 bytes of the sample's scan-data file per second of
 the stage, so the figures compare directly; every ratio is between times of
 this one run.
@@ -42,7 +42,38 @@ def micro_results(path):
     return {run["name"]: round(run["bytes_per_second"] / MB, 1) for run in runs}
 
 
-def figures(build, native, python, micro):
+def convert_figures(size, convert):
+    floor = convert["floor"]
+    floor_s = floor["strict_base64_s"] + floor["write_s"]
+    floor_cpu_s = floor["strict_base64_cpu_s"] + floor["write_cpu_s"]
+    return {
+        "convert_mb_s": size / MB / convert["convert_s"],
+        "convert_vs_floor": convert["convert_s"] / floor_s,
+        "convert_zlib_mb_s": size / MB / convert["zlib_s"],
+        "convert_jobs_speedup": convert["jobs_1_s"] / convert["jobs_2_s"],
+        "convert_rss_mb": convert["convert_rss_bytes"] / MB,
+        "pymzml_read_s": convert["pymzml_read_s"],
+        "tarvok_read_s": convert["tarvok_read_s"],
+        # The same ratios in CPU time, which other users of a shared machine
+        # do not stretch.
+        "convert_vs_floor_cpu": convert["convert_cpu_s"] / floor_cpu_s,
+        "convert_jobs_cpu_ratio": convert["jobs_2_cpu_s"] / convert["jobs_1_cpu_s"],
+        "convert": {
+            "seconds": {
+                "convert": convert["convert_s"], "convert_cpu": convert["convert_cpu_s"], "zlib": convert["zlib_s"],
+                "jobs_1_four_samples": convert["jobs_1_s"], "jobs_2_four_samples": convert["jobs_2_s"],
+                "jobs_1_cpu": convert["jobs_1_cpu_s"], "jobs_2_cpu": convert["jobs_2_cpu_s"],
+                "floor": floor_s, "floor_cpu": floor_cpu_s,
+                "base64": floor["strict_base64_s"] - floor["strict_s"],
+                **{name[:-2]: value for name, value in floor.items()},
+            },
+            "mzml_bytes": convert["mzml_bytes"], "zlib_bytes": convert["zlib_bytes"],
+            "output_fs": convert["output_fs"],
+        },
+    }
+
+
+def figures(build, native, python, convert, micro):
     size = native["scan_bytes"]
     floor_s = native["block_io_s"] + native["decode_s"]
     compiler, flags = compiler_and_flags(build)
@@ -81,7 +112,8 @@ def figures(build, native, python, micro):
         },
         "repetitions": native["repetitions"],
     }
-    if python["peaks"] != native["peaks"]:
+    result.update(convert_figures(size, convert))
+    if python["peaks"] != native["peaks"] or convert["peaks"] != native["peaks"]:
         raise SystemExit(f"the module gave {python['peaks']} peaks, the reader {native['peaks']}")
     if micro:
         result["micro_mb_s"] = micro
@@ -104,6 +136,15 @@ def print_table(result):
         ("mz_vs_floor", ".mz + .intensity / array.tolist()"),
         ("rss_ratio", "peak RSS growth / RSS kept, fresh process"),
         ("peaks_per_s", "peaks per second of open"),
+        ("convert_mb_s", "tarvok-convert to uncompressed mzML"),
+        ("convert_vs_floor", "convert time / (strict read + base64 + writing as many bytes)"),
+        ("convert_zlib_mb_s", "tarvok-convert --zlib"),
+        ("convert_jobs_speedup", "four samples, -j 1 time / -j 2 time"),
+        ("convert_rss_mb", "peak RSS of one conversion, MB"),
+        ("convert_vs_floor_cpu", "convert_vs_floor in CPU seconds"),
+        ("convert_jobs_cpu_ratio", "CPU seconds of -j 2 / -j 1, four samples"),
+        ("pymzml_read_s", "pymzml reading every spectrum's arrays back"),
+        ("tarvok_read_s", "RawReader opening and reading every spectrum"),
     ]
     for key, meaning in rows:
         value = result[key]
@@ -113,6 +154,9 @@ def print_table(result):
     print(f"{'page faults':26} {faults['fresh_open']:>14,}  fresh open; {faults['iterate']:,} per iterate")
     print(f"{'retained_write_s':26} {result['seconds']['retained_write']:>14.3f}  "
           f"writing {result['sample']['peaks'] * 12:,} bytes of lists to new memory")
+    parts = result["convert"]["seconds"]
+    print("convert seconds: " + ", ".join(f"{name} {value:.3f}" for name, value in parts.items()) +
+          f"; outputs on {result['convert']['output_fs']}")
     sample = result["sample"]
     print(f"sample: {sample['scans']} scans, {sample['scan_bytes']:,} scan bytes, {sample['peaks']:,} peaks")
     machine = result["machine"]
@@ -125,8 +169,9 @@ def print_table(result):
 def main():
     arguments = [argument for argument in sys.argv[1:] if argument != "--json"]
     build, native_text, python_text = arguments[:3]
-    micro = micro_results(arguments[3]) if len(arguments) > 3 else None
-    result = figures(build, json.loads(native_text), json.loads(python_text), micro)
+    convert_text = arguments[3]
+    micro = micro_results(arguments[4]) if len(arguments) > 4 else None
+    result = figures(build, json.loads(native_text), json.loads(python_text), json.loads(convert_text), micro)
     if "--json" in sys.argv:
         print(json.dumps(result, indent=2))
     else:

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <ctime>
 #include <vector>
 
 namespace bench {
@@ -32,6 +33,22 @@ double median_seconds(int repetitions, Work&& work)
         const auto start = std::chrono::steady_clock::now();
         work();
         return seconds_since(start);
+    });
+}
+
+// The same median over the process's CPU time (user and system).
+template <class Work>
+double median_cpu_seconds(int repetitions, Work&& work)
+{
+    const auto cpu_now = [] {
+        timespec now{};
+        ::clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &now);
+        return static_cast<double>(now.tv_sec) + static_cast<double>(now.tv_nsec) * 1e-9;
+    };
+    return median_of(repetitions, [&] {
+        const double start = cpu_now();
+        work();
+        return cpu_now() - start;
     });
 }
 

@@ -1,0 +1,28 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <expected>
+#include <string>
+
+#include "progress.hpp"
+
+namespace convert {
+
+struct Job {
+    std::string wiff_path;
+    std::string output_path;  // "-" for standard output
+    bool zlib = false;
+};
+
+struct Converted {
+    std::uint64_t scan_bytes = 0;
+    std::uint64_t mzml_bytes = 0;
+};
+
+// Converts one sample, streaming one spectrum at a time; a file output
+// appears, complete, under its name only on success. The failure is the
+// whole message line: "tarvok-convert: <path>: <error>".
+std::expected<Converted, std::string> convert_sample(const Job& job, std::size_t slot, Progress& progress);
+
+}  // namespace convert

@@ -1,0 +1,126 @@
+#include <sched.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <map>
+#include <thread>
+#include <vector>
+
+#include "command_line.hpp"
+#include "convert_sample.hpp"
+#include "progress.hpp"
+#include "tarvok/error.hpp"
+#include "tarvok/path_rules.hpp"
+#include "temp_cleanup.hpp"
+
+namespace {
+
+using convert::Job;
+
+std::size_t core_count()
+{
+    cpu_set_t cpus;
+    if (::sched_getaffinity(0, sizeof cpus, &cpus) == 0) {
+        return static_cast<std::size_t>(CPU_COUNT(&cpus));
+    }
+    return std::max(1U, std::thread::hardware_concurrency());
+}
+
+std::string output_path_for(const std::string& output_dir, const std::string& wiff_path)
+{
+    const std::string name = tarvok::path_rules::sample_name_for(wiff_path) + ".mzML";
+    return output_dir.ends_with('/') ? output_dir + name : output_dir + "/" + name;
+}
+
+// Every job, or the message that two samples would write one output.
+std::expected<std::vector<Job>, std::string> plan_jobs(const convert::Options& options)
+{
+    std::vector<Job> jobs;
+    std::map<std::string, std::string> writer_of;
+    for (const std::string& sample : options.samples) {
+        Job job{sample, options.output_dir == "-" ? "-" : output_path_for(options.output_dir, sample), options.zlib};
+        const auto [first, fresh] = writer_of.emplace(job.output_path, sample);
+        if (!fresh) {
+            return std::unexpected("tarvok-convert: " + first->second + " and " + sample + " would both write " +
+                                   job.output_path);
+        }
+        jobs.push_back(std::move(job));
+    }
+    return jobs;
+}
+
+std::string summary_line(std::size_t converted, std::size_t failed, std::uint64_t scan_bytes, double seconds)
+{
+    char line[200];
+    std::snprintf(line, sizeof line, "tarvok-convert: %zu converted, %zu failed, %.1f MB of scan data in %.2f s (%.1f MB/s)",
+                  converted, failed, static_cast<double>(scan_bytes) / 1e6, seconds,
+                  seconds > 0 ? static_cast<double>(scan_bytes) / 1e6 / seconds : 0.0);
+    return line;
+}
+
+int run(const convert::Options& options)
+{
+    auto jobs = plan_jobs(options);
+    if (!jobs) {
+        std::fprintf(stderr, "%s\n", jobs.error().c_str());
+        return 2;
+    }
+    if (options.output_dir != "-") {
+        struct stat status {};
+        const int error = ::stat(options.output_dir.c_str(), &status) != 0 ? errno
+                          : S_ISDIR(status.st_mode)                         ? 0
+                                                                            : ENOTDIR;
+        if (error != 0) {
+            std::fprintf(stderr, "tarvok-convert: %s: %s\n", options.output_dir.c_str(),
+                         tarvok::Error::from_errno(error).display().c_str());
+            return 1;
+        }
+    }
+
+    const std::size_t workers = std::min(options.jobs == 0 ? core_count() : static_cast<std::size_t>(options.jobs), jobs->size());
+    convert::install_temp_cleanup(workers);
+    convert::Progress progress(!options.quiet && ::isatty(STDERR_FILENO) == 1, workers);
+
+    const auto started = std::chrono::steady_clock::now();
+    std::atomic<std::size_t> next_job{0};
+    std::atomic<std::size_t> failed{0};
+    std::atomic<std::uint64_t> scan_bytes{0};
+    const auto work = [&](std::size_t slot) {
+        for (std::size_t i = next_job++; i < jobs->size(); i = next_job++) {
+            const auto converted = convert::convert_sample((*jobs)[i], slot, progress);
+            if (converted) {
+                scan_bytes += converted->scan_bytes;
+            } else {
+                ++failed;
+                progress.message(converted.error());
+            }
+        }
+    };
+    std::vector<std::thread> threads;
+    for (std::size_t slot = 1; slot < workers; ++slot) {
+        threads.emplace_back(work, slot);
+    }
+    work(0);
+    for (std::thread& thread : threads) {
+        thread.join();
+    }
+    const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+    progress.summary(summary_line(jobs->size() - failed, failed, scan_bytes, seconds));
+    return failed == 0 ? 0 : 1;
+}
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    const auto parsed = convert::parse_command_line(argc, argv);
+    if (const auto* finished = std::get_if<convert::Finished>(&parsed)) {
+        std::fputs(finished->out.c_str(), stdout);
+        std::fputs(finished->err.c_str(), stderr);
+        return finished->status;
+    }
+    return run(std::get<convert::Options>(parsed));
+}

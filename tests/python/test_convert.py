@@ -1,0 +1,387 @@
+"""tarvok-convert on synthetic samples: the validators, pymzml against the
+module's spectra, our index and checksum check, failures, exit statuses,
+atomic outputs and progress."""
+import math
+import os
+import pty
+import re
+import select
+import shutil
+import signal
+import struct
+import subprocess
+import time
+from pathlib import Path
+
+import pytest
+
+import mzml_check
+from conftest import CONVERT_TOOL, REPO
+from sample_files import Scan
+
+SCHEMA = Path("/usr/share/openms/SCHEMAS/mzML_idx_1_10.xsd")
+HOSTILE_NAME = "1 a&b <c> \"q\" 'x' é"
+NAN = struct.unpack("<f", b"\x00\x00\xc0\x7f")[0]
+
+
+def tool(name):
+    path = shutil.which(name)
+    if path is None:
+        pytest.fail(f"{name} is not installed (scripts/test installs it)")
+    return path
+
+
+def convert(*arguments, **options):
+    if not CONVERT_TOOL.is_file():
+        pytest.fail(f"tarvok-convert not built at {CONVERT_TOOL} (set TARVOK_CONVERT_TOOL)")
+    return subprocess.run([CONVERT_TOOL, *map(str, arguments)], capture_output=True, **options)
+
+
+def leftovers(directory):
+    """Temporary outputs are hidden files beside the outputs."""
+    return sorted(p.name for p in Path(directory).iterdir() if p.name.startswith("."))
+
+
+# Crafted samples: (file stem, scans). Level code 1 is MS1, anything else MS2.
+CRAFTED = {
+    HOSTILE_NAME: [Scan(bytes([0x0A, 0x85, 0x02, 0x87]), 0.5, 1), Scan(bytes([0x7F, 0xFC, 0xF0]), 0.75, 2)],
+    "odd-times": [
+        Scan(bytes([0x01, 0x81]), NAN, 1),
+        Scan(bytes([0x02, 0x82]), math.inf, 2),
+        Scan(bytes([0x03, 0x83]), -math.inf, 2),
+        Scan(bytes([0x04, 0x84]), -0.0, 1),
+        Scan(bytes([0x05, 0x85]), 1e-45, 1),
+    ],
+    # Only zero intensities, no payload at all, then one real peak.
+    "empty-spectra": [Scan(bytes([0x05, 0x80, 0x80]), 1.0, 1), Scan(b"", 2.0, 2), Scan(bytes([0x7F, 0xFF, 1, 2, 3, 4]), 3.0, 2)],
+    "ms2-only": [Scan(bytes([0x10, 0x90]), 1.0, 2)],
+}
+
+
+@pytest.fixture(scope="session")
+def samples(tmp_path_factory, sample_writer):
+    directory = tmp_path_factory.mktemp("samples")
+    made = {}
+    for seed in (1, 2):
+        made[f"run{seed}"] = sample_writer.run(directory / f"run{seed}.wiff", scans=150, seed=seed)
+    for stem, scans in CRAFTED.items():
+        made[stem] = sample_writer.scans(directory / f"{stem}.wiff", scans)
+    return made
+
+
+@pytest.fixture(scope="session")
+def documents(tmp_path_factory, samples):
+    """Every sample converted in one run per mode: {(stem, zlib): path}."""
+    converted = {}
+    for zlib in (False, True):
+        out = tmp_path_factory.mktemp("zlib" if zlib else "plain")
+        result = convert(*(["--zlib"] if zlib else []), "-o", out, *samples.values())
+        assert result.returncode == 0, result.stderr
+        assert result.stderr == b""
+        for stem in samples:
+            converted[(stem, zlib)] = out / f"{stem}.mzML"
+    assert leftovers(out) == []
+    return converted
+
+
+DOCUMENT_IDS = [(stem, zlib) for stem in ["run1", "run2", *CRAFTED] for zlib in (False, True)]
+
+
+def document_id(key):
+    return f"{key[0]}{'-zlib' if key[1] else ''}"
+
+
+@pytest.fixture(params=DOCUMENT_IDS, ids=document_id)
+def document(request, documents, samples):
+    stem, _ = request.param
+    return documents[request.param], samples[stem]
+
+
+VALIDATORS = {
+    "xmllint": (lambda path: ["xmllint", "--noout", "--schema", str(SCHEMA), str(path)],
+                lambda out: out.strip().endswith(b"validates")),
+    "FileInfo-v": (lambda path: ["FileInfo", "-in", str(path), "-v"],
+                   lambda out: b"Success - the file is valid!" in out and b"the file is semantically valid!" in out),
+    "FileInfo-i": (lambda path: ["FileInfo", "-in", str(path), "-i"],
+                   lambda out: re.search(rb"Found a valid indexed mzML XML File with \d+ spectra and 1 chromatograms", out)),
+}
+
+
+@pytest.mark.parametrize("validator", VALIDATORS)
+def test_validators_accept(document, validator):
+    path, _ = document
+    command, accepted = VALIDATORS[validator]
+    arguments = command(path)
+    result = subprocess.run([tool(arguments[0]), *arguments[1:]], capture_output=True)
+    assert result.returncode == 0, result.stdout + result.stderr
+    assert accepted(result.stdout + result.stderr), result.stdout + result.stderr
+
+
+def test_index_offsets_and_checksum(document, tarvok):
+    path, sample = document
+    summary = mzml_check.check_file(path)
+    count = tarvok.RawReader(str(sample)).scan_count
+    assert [e.id for e in summary.spectra] == [f"scan={n}" for n in range(1, count + 1)]
+    assert [e.id for e in summary.chromatograms] == ["TIC"]
+
+
+def same_bits(a, b):
+    return struct.pack("<d", a) == struct.pack("<d", b) or (math.isnan(a) and math.isnan(b))
+
+
+def test_pymzml_reads_back_the_modules_spectra(document, tarvok):
+    pymzml = pytest.importorskip("pymzml")
+    path, sample = document
+    reader = tarvok.RawReader(str(sample))
+    want = [reader.read_spectrum(i) for i in range(reader.scan_count)]
+    run = pymzml.run.Reader(str(path))
+    read = list(run)
+    assert len(read) == len(want)
+    for number, (got, expected) in enumerate(zip(read, want), start=1):
+        assert got.ID == number
+        assert got.ms_level == expected.ms_level
+        seconds, unit = got.scan_time
+        assert unit == "second"
+        assert same_bits(seconds, expected.retention_time_sec), (number, seconds)
+        assert got.mz.tobytes() == struct.pack(f"<{len(expected.mz)}d", *expected.mz), number
+        assert got.i.tobytes() == struct.pack(f"<{len(expected.intensity)}f", *expected.intensity), number
+    # pymzml keys its index by the number of "scan=N"; a text id would send
+    # it to a heuristic search of the file instead.
+    assert set(range(1, len(want) + 1)) <= set(run.info["offset_dict"])
+    for number in reversed(range(1, len(want) + 1)):
+        got = run[number]
+        assert got.ID == number
+        assert got.mz.tobytes() == struct.pack(f"<{len(want[number - 1].mz)}d", *want[number - 1].mz)
+
+
+def test_source_files_carry_both_sha1s(documents, samples):
+    import hashlib
+    import xml.etree.ElementTree as ElementTree
+
+    ns = {"m": "http://psi.hupo.org/ms/mzml"}
+    root = ElementTree.parse(documents[(HOSTILE_NAME, False)]).getroot()
+    files = root.findall("m:mzML/m:fileDescription/m:sourceFileList/m:sourceFile", ns)
+    wiff = samples[HOSTILE_NAME]
+    assert [f.get("name") for f in files] == [wiff.name, wiff.name + ".scan"]
+    for element, path in zip(files, [wiff, Path(str(wiff) + ".scan")]):
+        params = {p.get("accession"): p.get("value") for p in element.findall("m:cvParam", ns)}
+        assert params["MS:1000569"] == hashlib.sha1(path.read_bytes()).hexdigest()
+        assert "MS:1000562" in params and "MS:1000776" in params
+
+
+def test_standard_output_holds_the_same_document(documents, samples):
+    result = convert("-o", "-", samples["run1"])
+    assert result.returncode == 0, result.stderr
+    assert result.stdout == documents[("run1", False)].read_bytes()
+
+
+# How a sample goes bad: (name, make(directory, sample_writer) -> wiff, message after "<wiff>: ").
+def scan_directory(directory, writer):
+    wiff = writer.scans(directory / "d.wiff", [Scan(bytes([1, 0x81]))])
+    os.remove(f"{wiff}.scan")
+    os.mkdir(f"{wiff}.scan")
+    return wiff
+
+
+def scan_missing(directory, writer):
+    wiff = writer.scans(directory / "m.wiff", [Scan(bytes([1, 0x81]))])
+    os.remove(f"{wiff}.scan")
+    return wiff
+
+
+def not_a_container(directory, writer):
+    wiff = directory / "t.wiff"
+    wiff.write_text("plain text")
+    Path(f"{wiff}.scan").write_bytes(b"")
+    return wiff
+
+
+FAILURES = [
+    ("scan-file-is-a-directory", scan_directory, "I/O error: Is a directory (os error 21)"),
+    ("scan-file-missing", scan_missing, "parse error: .wiff.scan file not found: {wiff}.scan"),
+    ("not-a-container", not_a_container, "I/O error: "),
+]
+
+
+@pytest.mark.parametrize("name,make,message", FAILURES, ids=[f[0] for f in FAILURES])
+def test_a_failed_sample_writes_nothing_and_the_others_convert(tmp_path, sample_writer, samples, name, make, message):
+    bad = make(tmp_path, sample_writer)
+    out = tmp_path / "out"
+    out.mkdir()
+    result = convert("-j", "2", "-o", out, samples["run1"], bad, samples["ms2-only"])
+    assert result.returncode == 1
+    line = f"tarvok-convert: {bad}: {message.format(wiff=bad)}"
+    lines = result.stderr.decode().splitlines()
+    assert len(lines) == 1 and lines[0].startswith(line), lines
+    assert sorted(p.name for p in out.iterdir()) == ["ms2-only.mzML", "run1.mzML"]
+    mzml_check.check_file(out / "run1.mzML")
+
+
+def test_a_failed_sample_leaves_the_previous_output(tmp_path, sample_writer):
+    bad = scan_directory(tmp_path, sample_writer)
+    previous = tmp_path / "d.mzML"
+    previous.write_bytes(b"previous output")
+    assert convert("-o", tmp_path, bad).returncode == 1
+    assert previous.read_bytes() == b"previous output"
+    assert leftovers(tmp_path) == []
+
+
+def test_a_new_output_replaces_the_old_one_with_the_usual_mode(tmp_path, samples, documents):
+    shutil.copy(samples["run1"], tmp_path / "run1.wiff")
+    shutil.copy(f"{samples['run1']}.scan", tmp_path / "run1.wiff.scan")
+    (tmp_path / "run1.mzML").write_bytes(b"old")
+    result = convert("-o", tmp_path, tmp_path / "run1.wiff", preexec_fn=lambda: os.umask(0o027))
+    assert result.returncode == 0, result.stderr
+    assert mzml_check.check_file(tmp_path / "run1.mzML").spectra
+    assert (tmp_path / "run1.mzML").stat().st_mode & 0o777 == 0o640
+
+
+USAGE_ERRORS = [
+    ("no-sample", [], "SAMPLE is required"),
+    ("unknown-option", ["--fast", "{run1}"], "--fast"),
+    ("jobs-zero", ["-j", "0", "{run1}"], "--jobs"),
+    ("jobs-not-a-number", ["-j", "many", "{run1}"], "--jobs"),
+    ("stdout-with-two-samples", ["-o", "-", "{run1}", "{run2}"], "-o - writes one sample"),
+    ("duplicate-output-names", ["-o", "{out}", "{run1}", "{other_run1}"], "would both write {out}/run1.mzML"),
+    ("same-sample-twice", ["-o", "{out}", "{run1}", "{run1}"], "would both write"),
+]
+
+
+@pytest.mark.parametrize("name,arguments,message", USAGE_ERRORS, ids=[u[0] for u in USAGE_ERRORS])
+def test_usage_errors_exit_2_and_write_nothing(tmp_path, samples, name, arguments, message):
+    other = tmp_path / "other"
+    other.mkdir()
+    shutil.copy(samples["run1"], other / "run1.wiff")
+    shutil.copy(f"{samples['run1']}.scan", other / "run1.wiff.scan")
+    out = tmp_path / "out"
+    out.mkdir()
+    names = {"run1": samples["run1"], "run2": samples["run2"], "other_run1": other / "run1.wiff", "out": out}
+    result = convert(*(a.format(**names) for a in arguments), cwd=out)
+    assert result.returncode == 2, result.stderr
+    assert message.format(**names) in result.stderr.decode()
+    assert result.stdout == b""
+    assert list(out.iterdir()) == []
+
+
+def test_an_output_directory_that_does_not_exist(tmp_path, samples):
+    result = convert("-o", tmp_path / "absent", samples["run1"])
+    assert result.returncode == 1
+    assert result.stderr.decode() == f"tarvok-convert: {tmp_path / 'absent'}: I/O error: No such file or directory (os error 2)\n"
+
+
+@pytest.fixture
+def small_disk(tmp_path):
+    mount = tmp_path / "disk"
+    mount.mkdir()
+    mounted = subprocess.run(["mount", "-t", "tmpfs", "-o", "size=256k", "tarvok-test", str(mount)], capture_output=True)
+    if mounted.returncode != 0:
+        pytest.skip(f"cannot mount a small tmpfs here: {mounted.stderr.decode().strip()}")
+    yield mount
+    subprocess.run(["umount", str(mount)], check=True)
+
+
+def test_a_full_disk_fails_the_sample_and_leaves_nothing(small_disk, samples):
+    result = convert("-o", small_disk, samples["run1"], samples["ms2-only"])
+    assert result.returncode == 1
+    assert result.stderr.decode() == (
+        f"tarvok-convert: {small_disk}/run1.mzML: I/O error: No space left on device (os error 28)\n"
+    )
+    assert sorted(p.name for p in small_disk.iterdir()) == ["ms2-only.mzML"]
+
+
+@pytest.fixture(scope="session")
+def long_samples(tmp_path_factory, sample_writer):
+    """One large sample under four names, for conversions long enough to interrupt."""
+    directory = tmp_path_factory.mktemp("long")
+    first = sample_writer.run(directory / "long0.wiff", scans=3000, seed=5)
+    names = [first]
+    for n in range(1, 4):
+        wiff = directory / f"long{n}.wiff"
+        os.link(first, wiff)
+        os.link(f"{first}.scan", f"{wiff}.scan")
+        names.append(wiff)
+    return names
+
+
+@pytest.mark.parametrize("signal_number", [signal.SIGINT, signal.SIGTERM, signal.SIGHUP],
+                         ids=lambda s: signal.Signals(s).name)
+def test_an_interrupted_run_leaves_no_temporary_file(tmp_path, long_samples, signal_number):
+    process = subprocess.Popen([CONVERT_TOOL, "-j", "2", "-o", tmp_path, *long_samples],
+                               stdout=subprocess.DEVNULL, stderr=subprocess.PIPE)
+    deadline = time.monotonic() + 30
+    while not leftovers(tmp_path) and process.poll() is None and time.monotonic() < deadline:
+        time.sleep(0.001)
+    assert leftovers(tmp_path), "no temporary output appeared"
+    process.send_signal(signal_number)
+    _, err = process.communicate(timeout=30)
+    assert process.returncode == -signal_number, err
+    assert leftovers(tmp_path) == []
+    for completed in tmp_path.iterdir():
+        mzml_check.check_file(completed)
+
+
+def run_on_pty(arguments):
+    """stderr on a pseudo-terminal: what it showed, and the exit status."""
+    leader, follower = pty.openpty()
+    process = subprocess.Popen([CONVERT_TOOL, *map(str, arguments)], stdout=subprocess.DEVNULL, stderr=follower)
+    os.close(follower)
+    shown = b""
+    while True:
+        ready, _, _ = select.select([leader], [], [], 30)
+        if not ready:
+            break
+        try:
+            chunk = os.read(leader, 65536)
+        except OSError:  # EIO once the last writer is gone
+            break
+        if not chunk:
+            break
+        shown += chunk
+    os.close(leader)
+    return shown, process.wait(timeout=30)
+
+
+def test_progress_on_a_terminal(tmp_path, long_samples):
+    shown, status = run_on_pty(["-j", "1", "-o", tmp_path, *long_samples[:2]])
+    assert status == 0
+    text = shown.decode()
+    assert re.search(r"long0: \d+/3000 scans, [\d.]+ MB/s", text), text
+    assert re.search(r"long1: \d+/3000 scans, [\d.]+ MB/s", text), text
+    assert re.search(r"tarvok-convert: 2 converted, 0 failed, [\d.]+ MB of scan data in", text), text
+
+
+def test_no_progress_when_quiet_or_not_a_terminal(tmp_path, samples):
+    shown, status = run_on_pty(["--quiet", "-o", tmp_path, samples["run1"]])
+    assert (shown, status) == (b"", 0)
+    result = convert("-o", tmp_path, samples["run2"])
+    assert (result.stderr, result.returncode) == (b"", 0)
+
+
+def help_options(text):
+    """(flags, description) of each option line of --help."""
+    found = []
+    for line in text.splitlines():
+        match = re.match(r"\s+(-[^\s]+)(?: ([A-Z]+)[^\s]*)?\s{2,}(.+)", line)
+        if match:
+            found.append((match.group(1).split(","), match.group(2), match.group(3).strip()))
+    return found
+
+
+def man_options(source):
+    """(flags, argument, first paragraph) of each entry under OPTIONS in the scdoc source."""
+    section = source.split("# OPTIONS", 1)[1].split("\n# ", 1)[0]
+    found = []
+    for entry in re.finditer(r"^(\*-.+)\n((?:\t.+\n)+)", section, re.MULTILINE):
+        flags = re.findall(r"\*(-[^*]+)\*", entry.group(1))
+        argument = re.search(r"_([A-Z]+)_", entry.group(1))
+        found.append((flags, argument and argument.group(1), " ".join(entry.group(2).split())))
+    return found
+
+
+def test_help_matches_the_man_page():
+    result = convert("--help")
+    assert result.returncode == 0
+    from_help = help_options(result.stdout.decode())
+    from_man = man_options((REPO / "docs" / "tarvok-convert.1.scd").read_text())
+    assert len(from_help) == 6
+    assert from_man == from_help

@@ -1,0 +1,135 @@
+"""Times tarvok-convert and reading its output back, and prints one JSON object.
+
+usage: convert_timings.py BUILD_DIR SAMPLE.wiff REPETITIONS OUTPUT_DIR
+The tarvok module must be importable (PYTHONPATH). Outputs go to a fresh
+directory under OUTPUT_DIR, removed at the end: a tmpfs there measures the
+converter rather than the disk, which other users of the machine share. Every
+timed conversion starts after sync(), so that no run pays for the write-back
+of the one before.
+"""
+
+import json
+import os
+import shutil
+import statistics
+import subprocess
+import sys
+import tempfile
+import time
+from pathlib import Path
+
+
+def timed(command):
+    """Wall seconds, peak resident bytes and CPU seconds of one run of the command."""
+    os.sync()
+    start = time.perf_counter()
+    process = subprocess.Popen(command, stdout=subprocess.DEVNULL)
+    _, status, usage = os.wait4(process.pid, 0)
+    seconds = time.perf_counter() - start
+    if os.waitstatus_to_exitcode(status) != 0:
+        raise SystemExit(f"{command} failed")
+    return seconds, usage.ru_maxrss * 1024, usage.ru_utime + usage.ru_stime
+
+
+def median_run(command, repetitions):
+    """Median wall seconds, the largest peak resident bytes, median CPU seconds."""
+    runs = [timed(command) for _ in range(repetitions)]
+    return (statistics.median(r[0] for r in runs), max(r[1] for r in runs), statistics.median(r[2] for r in runs))
+
+
+def linked_samples(sample, directory, count):
+    """The sample under `count` names, so that -j has that many samples."""
+    directory.mkdir(exist_ok=True)
+    names = []
+    for n in range(count):
+        wiff = directory / f"copy{n}.wiff"
+        for source, target in ((sample, wiff), (Path(f"{sample}.scan"), Path(f"{wiff}.scan"))):
+            if not target.exists():
+                os.link(source, target)
+        names.append(str(wiff))
+    return names
+
+
+def filesystem_of(path):
+    """The file system type that holds path, from /proc/self/mounts."""
+    best, kind = "", "unknown"
+    resolved = str(Path(path).resolve())
+    with open("/proc/self/mounts") as mounts:
+        for line in mounts:
+            _, point, fs = line.split()[:3]
+            if (resolved == point or resolved.startswith(point.rstrip("/") + "/")) and len(point) >= len(best):
+                best, kind = point, fs
+    return kind
+
+
+def pymzml_read(path):
+    import pymzml
+
+    start = time.perf_counter()
+    peaks = 0
+    for spectrum in pymzml.run.Reader(str(path)):
+        peaks += len(spectrum.mz) + len(spectrum.i)
+    return time.perf_counter() - start, peaks // 2
+
+
+def tarvok_read(sample):
+    import tarvok
+
+    start = time.perf_counter()
+    reader = tarvok.RawReader(str(sample))
+    peaks = 0
+    for index in range(reader.scan_count):
+        spectrum = reader.read_spectrum(index)
+        peaks += len(spectrum.mz) + len(spectrum.intensity)
+    return time.perf_counter() - start, peaks // 2
+
+
+def main():
+    build, sample, repetitions = Path(sys.argv[1]), Path(sys.argv[2]), int(sys.argv[3])
+    convert = str(build / "cli" / "tarvok-convert")
+    work = Path(tempfile.mkdtemp(prefix="tarvok-convert-bench-", dir=sys.argv[4]))
+    out = work / "out"
+    out.mkdir()
+    try:
+        convert_s, rss, convert_cpu_s = median_run([convert, "-q", "-o", str(out), str(sample)], repetitions)
+        document = out / (sample.stem + ".mzML")
+        mzml_bytes = document.stat().st_size
+
+        os.sync()
+        floor = json.loads(subprocess.run(
+            [str(build / "tools" / "bench" / "tarvok-convert-floor"), str(sample), str(document),
+             str(out / "floor.tmp"), str(repetitions)], check=True, capture_output=True, text=True).stdout)
+
+        # zlib is slow: fewer runs, the same median rule.
+        zlib_out = work / "zlib"
+        zlib_out.mkdir()
+        zlib_s, _, _ = median_run([convert, "-q", "--zlib", "-o", str(zlib_out), str(sample)], min(repetitions, 3))
+        zlib_bytes = (zlib_out / (sample.stem + ".mzML")).stat().st_size
+        shutil.rmtree(zlib_out)
+
+        copies = linked_samples(sample, sample.parent / "four-samples", 4)
+        jobs_out = work / "jobs"
+        jobs_out.mkdir()
+        jobs, jobs_cpu = {}, {}
+        for count in (1, 2):
+            jobs[count], _, jobs_cpu[count] = median_run([convert, "-q", "-j", str(count), "-o", str(jobs_out), *copies],
+                                        min(repetitions, 3))
+        shutil.rmtree(jobs_out)
+
+        pymzml_s, pymzml_peaks = pymzml_read(document)
+        tarvok_s, tarvok_peaks = tarvok_read(sample)
+        if pymzml_peaks != tarvok_peaks:
+            raise SystemExit(f"pymzml read {pymzml_peaks} peaks, the module {tarvok_peaks}")
+    finally:
+        shutil.rmtree(work, ignore_errors=True)
+    print(json.dumps({
+        "convert_s": convert_s, "convert_cpu_s": convert_cpu_s, "convert_rss_bytes": rss, "mzml_bytes": mzml_bytes,
+        "zlib_s": zlib_s, "zlib_bytes": zlib_bytes, "jobs_1_s": jobs[1], "jobs_2_s": jobs[2],
+        "floor": {name: value for name, value in floor.items() if name.endswith("_s")},
+        "jobs_1_cpu_s": jobs_cpu[1], "jobs_2_cpu_s": jobs_cpu[2], "pymzml_read_s": pymzml_s, "tarvok_read_s": tarvok_s, "peaks": tarvok_peaks,
+        "repetitions": repetitions, "output_fs": filesystem_of(work),
+    }))
+
+
+if __name__ == "__main__":
+    main()
