@@ -1,6 +1,7 @@
 #include "mzml/file_sha1.hpp"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -13,7 +14,9 @@ namespace {
 
 class ReadFd {
 public:
-    explicit ReadFd(const std::string& path) : fd_(::open(path.c_str(), O_RDONLY | O_CLOEXEC)) {}
+    // Non-blocking so that a FIFO without a writer fails instead of stalling;
+    // regular files ignore the flag.
+    explicit ReadFd(const std::string& path) : fd_(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK)) {}
     ReadFd(const ReadFd&) = delete;
     ReadFd& operator=(const ReadFd&) = delete;
     ~ReadFd()
@@ -37,6 +40,14 @@ std::expected<std::string, int> file_sha1(const std::string& path)
     const ReadFd fd(path);
     if (fd.get() < 0) {
         return std::unexpected(errno);
+    }
+    // A FIFO or device would give some bytes, or none, but not a file's content.
+    struct stat status {};
+    if (::fstat(fd.get(), &status) != 0) {
+        return std::unexpected(errno);
+    }
+    if (!S_ISREG(status.st_mode)) {
+        return std::unexpected(S_ISDIR(status.st_mode) ? EISDIR : EINVAL);
     }
     ::posix_fadvise(fd.get(), 0, 0, POSIX_FADV_SEQUENTIAL);
     std::vector<char> buffer(chunk);

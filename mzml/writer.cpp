@@ -2,6 +2,7 @@
 
 #include <libdeflate.h>
 
+#include <algorithm>
 #include <bit>
 #include <cerrno>
 #include <climits>
@@ -23,7 +24,9 @@ static_assert(std::endian::native == std::endian::little, "binary arrays are wri
 namespace {
 
 constexpr std::size_t buffer_capacity = std::size_t{1} << 20;
-constexpr int zlib_level = 6;
+// Measured on decoded samples: higher levels shrink the arrays by a few
+// percent at best and take three times as long or more.
+constexpr int zlib_level = 1;
 
 constexpr std::string_view processing_id = "tarvok_conversion";
 constexpr std::string_view instrument_id = "instrument_configuration";
@@ -304,10 +307,12 @@ std::expected<Writer, int> Writer::begin(ByteSink& sink, RunDescription run)
             return std::unexpected(ENOMEM);
         }
     }
-    state->offsets.reserve(state->run.spectrum_count + 1);
-    state->scan_numbers.reserve(state->run.spectrum_count);
-    state->times.reserve(state->run.spectrum_count);
-    state->currents.reserve(state->run.spectrum_count);
+    // The count is the caller's word: reserve for it only up to a bound.
+    const std::size_t expected = std::min<std::size_t>(state->run.spectrum_count, std::size_t{1} << 20);
+    state->offsets.reserve(expected + 1);
+    state->scan_numbers.reserve(expected);
+    state->times.reserve(expected);
+    state->currents.reserve(expected);
     state->out.put(header(state->run, locations));
     if (state->out.error() != 0) {
         return std::unexpected(state->out.error());

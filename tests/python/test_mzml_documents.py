@@ -87,6 +87,8 @@ def same_bits(a, b):
 def test_pymzml_reads_back_every_value(documents, name):
     pymzml = pytest.importorskip("pymzml")
     expected = expectation(documents, name)["spectra"]
+    # pymzml loops for ever on an offset past the last element: fail first.
+    mzml_check.check_file(documents / name)
     run = pymzml.run.Reader(str(documents / name))
     read = list(run)
     assert len(read) == len(expected)
@@ -98,11 +100,14 @@ def test_pymzml_reads_back_every_value(documents, name):
         assert same_bits(time, struct.unpack("<d", bytes.fromhex(want["time"]))[0]), (want["id"], time)
         assert spectrum.mz.tobytes().hex() == want["mz"], want["id"]
         assert spectrum.i.tobytes().hex() == want["intensity"], want["id"]
-    # Random access goes through the index.
+    # Random access by scan number seeks to the indexed offset (by an id text
+    # pymzml searches the file instead), and takes only what starts <spectrum.
     for want in reversed(expected):
-        spectrum = run[want["id"]]
+        spectrum = run[int(want["id"].removeprefix("scan="))]
+        assert spectrum is not None, want["id"]
         assert f"scan={spectrum.ID}" == want["id"]
         assert spectrum.mz.tobytes().hex() == want["mz"]
+        assert spectrum.i.tobytes().hex() == want["intensity"]
 
 
 def test_names_survive_escaping(documents):

@@ -35,14 +35,18 @@ struct CvTerm {
 // One file the spectra were read from.
 struct SourceFile {
     std::string path;      // its name and file:// location derive from it
-    std::string sha1_hex;  // 40 lower-case hexadecimal digits
+    std::string sha1_hex;  // 40 lower-case hexadecimal digits; empty: no checksum term
     CvTerm file_format;
     CvTerm native_id_format;
 };
 
 // What the document states before its first spectrum.
 struct RunDescription {
-    std::string sample_name;  // the run's id derives from it
+    // The run's id derives from it: each character other than an ASCII
+    // letter, digit, '-', '.' or '_' (and each invalid UTF-8 sequence)
+    // becomes '_', and '_' goes first unless it starts with a letter or '_'
+    // (so "" gives "_", "7 mix" gives "_7_mix").
+    std::string sample_name;
     std::vector<SourceFile> source_files;
     std::size_t spectrum_count = 0;  // exactly this many spectra follow
     bool has_ms1 = false;            // any spectrum of MS level 1
@@ -53,16 +57,22 @@ struct RunDescription {
 
 class Writer {
 public:
-    // Writes everything up to the first spectrum.
+    // Writes everything up to the first spectrum. The sink must outlive the
+    // writer. Errors are errno values.
     static std::expected<Writer, int> begin(ByteSink& sink, RunDescription run);
 
-    // One spectrum, with id "scan=<scan_number>".
+    // One spectrum, with id "scan=<scan_number>". EINVAL, with nothing
+    // written, for a spectrum that would make the document wrong: more than
+    // announced, arrays of different lengths or above 2^31 - 1 peaks, MS
+    // level 0 or one not announced, a scan number not above the last one.
     std::expected<void, int> add(const melvane_core::SpectrumRecord& spectrum);
 
     // The TIC chromatogram, the index, its offset and the checksum; then
-    // flushes. Every spectrum announced must have been added.
+    // flushes. Every spectrum announced must have been added (else EINVAL).
+    // After a failed write every call returns that write's errno.
     std::expected<void, int> finish();
 
+    // Bytes of the document so far, those still buffered included.
     std::uint64_t bytes_written() const;
 
     Writer(Writer&&) noexcept;

@@ -1,0 +1,301 @@
+#include <glib.h>
+#include <gtest/gtest.h>
+#include <libdeflate.h>
+
+#include <cerrno>
+#include <cmath>
+#include <cstring>
+#include <limits>
+#include <string>
+#include <vector>
+
+#include "mzml/writer.hpp"
+#include "synthetic_spectra.hpp"
+
+namespace {
+
+using melvane_core::SpectrumRecord;
+
+class MemorySink final : public mzml::ByteSink {
+public:
+    explicit MemorySink(std::size_t fail_after = SIZE_MAX) : fail_after_(fail_after) {}
+    std::expected<void, int> write(std::span<const char> bytes) override
+    {
+        ++calls;
+        if (text.size() + bytes.size() > fail_after_) {
+            return std::unexpected(ENOSPC);
+        }
+        text.append(bytes.data(), bytes.size());
+        return {};
+    }
+    std::string text;
+    int calls = 0;
+
+private:
+    std::size_t fail_after_;
+};
+
+SpectrumRecord spectrum(std::uint32_t scan, std::uint32_t level, std::vector<double> mz, std::vector<float> intensity)
+{
+    SpectrumRecord s;
+    s.scan_number = scan;
+    s.ms_level = level;
+    s.retention_time_sec = scan * 1.5;
+    s.mz = std::move(mz);
+    s.intensity = std::move(intensity);
+    return s;
+}
+
+mzml::RunDescription run_for(std::size_t count, bool zlib)
+{
+    mzml::RunDescription run;
+    run.sample_name = "s";
+    run.spectrum_count = count;
+    run.has_ms1 = true;
+    run.has_msn = true;
+    run.zlib = zlib;
+    run.software_version = "1";
+    return run;
+}
+
+std::string document(const std::vector<SpectrumRecord>& spectra, bool zlib)
+{
+    MemorySink sink;
+    auto writer = mzml::Writer::begin(sink, run_for(spectra.size(), zlib));
+    EXPECT_TRUE(writer.has_value());
+    for (const SpectrumRecord& s : spectra) {
+        EXPECT_TRUE(writer->add(s).has_value());
+    }
+    EXPECT_TRUE(writer->finish().has_value());
+    EXPECT_EQ(writer->bytes_written(), sink.text.size());
+    return sink.text;
+}
+
+std::string element(const std::string& doc, const std::string& start, const std::string& end)
+{
+    const std::size_t from = doc.find(start);
+    if (from == std::string::npos) {
+        ADD_FAILURE() << "no " << start;
+        return {};
+    }
+    return doc.substr(from, doc.find(end, from) + end.size() - from);
+}
+
+std::string spectrum_element(const std::string& doc, std::uint32_t scan)
+{
+    return element(doc, "id=\"scan=" + std::to_string(scan) + "\"", "</spectrum>");
+}
+
+// The bytes of each binaryDataArray in order, decoded with GLib and inflated with libdeflate.
+std::vector<std::string> arrays(const std::string& part, std::size_t expected_size_hint = 0)
+{
+    std::vector<std::string> found;
+    for (std::size_t at = 0; (at = part.find("<binaryDataArray encodedLength=\"", at)) != std::string::npos;) {
+        const std::string array = element(part.substr(at), "<binaryDataArray ", "</binaryDataArray>");
+        at += array.size();
+        const std::size_t encoded_length = std::stoul(array.substr(array.find('"') + 1));
+        std::string base64;
+        if (array.find("<binary/>") == std::string::npos) {
+            const std::size_t open = array.find("<binary>") + 8;
+            base64 = array.substr(open, array.find("</binary>") - open);
+        }
+        EXPECT_EQ(base64.size(), encoded_length);
+        gsize size = 0;
+        guchar* raw = g_base64_decode(base64.c_str(), &size);
+        std::string bytes(reinterpret_cast<char*>(raw), size);
+        g_free(raw);
+        if (array.find("MS:1000574") != std::string::npos) {
+            EXPECT_FALSE(bytes.empty()) << "a compressed stream of nothing";
+            std::string inflated(std::max<std::size_t>(expected_size_hint, 64), '\0');
+            libdeflate_decompressor* d = libdeflate_alloc_decompressor();
+            std::size_t actual = 0;
+            libdeflate_result r;
+            while ((r = libdeflate_zlib_decompress(d, bytes.data(), bytes.size(), inflated.data(), inflated.size(),
+                                                   &actual)) == LIBDEFLATE_INSUFFICIENT_SPACE) {
+                inflated.resize(inflated.size() * 2);
+            }
+            libdeflate_free_decompressor(d);
+            EXPECT_EQ(r, LIBDEFLATE_SUCCESS);
+            inflated.resize(actual);
+            bytes = inflated;
+        } else {
+            EXPECT_NE(array.find("MS:1000576"), std::string::npos);
+        }
+        found.push_back(bytes);
+    }
+    return found;
+}
+
+template <typename T>
+std::string bytes_of(const std::vector<T>& v)
+{
+    return std::string(reinterpret_cast<const char*>(v.data()), v.size() * sizeof(T));
+}
+
+class BothModes : public ::testing::TestWithParam<bool> {};
+
+TEST_P(BothModes, EmptySpectrumHasEmptyArraysAndNoPeakValues)
+{
+    std::vector<SpectrumRecord> spectra;
+    spectra.push_back(spectrum(1, 2, {}, {}));
+    const std::string doc = document(spectra, GetParam());
+    const std::string s = spectrum_element(doc, 1);
+    EXPECT_NE(s.find("defaultArrayLength=\"0\""), std::string::npos);
+    EXPECT_NE(s.find(R"(name="total ion current" value="0")"), std::string::npos);
+    for (const char* absent : {"base peak", "lowest observed", "highest observed", "zlib", "<binary>"}) {
+        EXPECT_EQ(s.find(absent), std::string::npos) << absent;
+    }
+    const auto found = arrays(s);
+    ASSERT_EQ(found.size(), 2U);
+    EXPECT_TRUE(found[0].empty() && found[1].empty());
+}
+
+TEST_P(BothModes, ArraysAndChromatogramReadBackExactly)
+{
+    std::vector<SpectrumRecord> spectra = mzml_documents::edge_case_spectra();
+    std::uint32_t scan = spectra.back().scan_number;
+    for (const std::size_t peaks : {1U, 2U, 3U, 4U, 1000U, 300'000U}) {
+        spectra.push_back(mzml_documents::random_spectrum(peaks, ++scan, peaks));
+    }
+    const std::string doc = document(spectra, GetParam());
+    std::vector<double> times;
+    std::vector<double> currents;
+    for (const SpectrumRecord& s : spectra) {
+        const auto found = arrays(spectrum_element(doc, s.scan_number), s.mz.size() * 8);
+        ASSERT_EQ(found.size(), 2U);
+        EXPECT_EQ(found[0], bytes_of(s.mz)) << "m/z of scan " << s.scan_number;
+        EXPECT_EQ(found[1], bytes_of(s.intensity)) << "intensity of scan " << s.scan_number;
+        times.push_back(s.retention_time_sec);
+        double total = 0;
+        for (const float v : s.intensity) {
+            total += v;
+        }
+        currents.push_back(total);
+    }
+    const auto tic = arrays(element(doc, "<chromatogram ", "</chromatogram>"), times.size() * 8);
+    ASSERT_EQ(tic.size(), 2U);
+    EXPECT_EQ(tic[0], bytes_of(times));
+    EXPECT_EQ(tic[1], bytes_of(currents));
+}
+
+INSTANTIATE_TEST_SUITE_P(Compression, BothModes, ::testing::Values(false, true),
+                         [](const auto& info) { return info.param ? "zlib" : "uncompressed"; });
+
+TEST(Writer, PeakValues)
+{
+    constexpr float nan = std::numeric_limits<float>::quiet_NaN();
+    struct Case {
+        const char* what;
+        std::vector<double> mz;
+        std::vector<float> intensity;
+        std::vector<std::string> params;  // present, in order
+        std::vector<std::string> absent;
+    };
+    const Case cases[] = {
+        {"first of equal maxima",
+         {100, 200, 300},
+         {1, 5, 5},
+         {R"("total ion current" value="11")", R"("base peak m/z" value="200")", R"("base peak intensity" value="5")",
+          R"("lowest observed m/z" value="100")", R"("highest observed m/z" value="300")"},
+         {}},
+        {"unsorted m/z",
+         {300, 100.25, 200},
+         {0.5f, 0, 0},
+         {R"("base peak m/z" value="300")", R"("lowest observed m/z" value="100.25")",
+          R"("highest observed m/z" value="300")"},
+         {}},
+        {"NaN intensities are no base peak",
+         {1, 2, 3},
+         {nan, 2, nan},
+         {R"("total ion current" value="NaN")", R"("base peak m/z" value="2")"},
+         {}},
+        {"no intensity is a number", {1, 2}, {nan, nan}, {R"("lowest observed m/z" value="1")"}, {"base peak"}},
+        {"no m/z is a number",
+         {std::nan(""), std::nan("")},
+         {1, 2},
+         {R"("base peak m/z" value="NaN")"},
+         {"lowest observed", "highest observed"}},
+        {"float intensity as the double it is", {7}, {0.1f}, {R"("base peak intensity" value="0.10000000149011612")"}, {}},
+    };
+    for (const Case& c : cases) {
+        std::vector<SpectrumRecord> one;
+        one.push_back(spectrum(1, 1, c.mz, c.intensity));
+        const std::string s = spectrum_element(document(one, false), 1);
+        std::size_t at = 0;
+        for (const std::string& p : c.params) {
+            at = s.find(p, at);
+            EXPECT_NE(at, std::string::npos) << c.what << ": " << p;
+        }
+        for (const std::string& a : c.absent) {
+            EXPECT_EQ(s.find(a), std::string::npos) << c.what << ": " << a;
+        }
+    }
+}
+
+TEST(Writer, RefusesWhatWouldBreakTheDocumentAndWritesNothingOfIt)
+{
+    MemorySink sink;
+    mzml::RunDescription run = run_for(2, false);
+    run.has_msn = false;
+    auto writer = mzml::Writer::begin(sink, run);
+    ASSERT_TRUE(writer.has_value());
+    ASSERT_TRUE(writer->add(spectrum(5, 1, {1}, {1})).has_value());
+    const std::uint64_t before = writer->bytes_written();
+    struct Case {
+        const char* what;
+        SpectrumRecord s;
+    };
+    Case cases[] = {
+        {"arrays of different lengths", spectrum(6, 1, {1, 2}, {1})},
+        {"MS level not announced", spectrum(6, 2, {}, {})},
+        {"MS level 0", spectrum(6, 0, {}, {})},
+        {"repeated scan number", spectrum(5, 1, {}, {})},
+        {"decreasing scan number", spectrum(4, 1, {}, {})},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(writer->add(c.s).error(), EINVAL) << c.what;
+        EXPECT_EQ(writer->bytes_written(), before) << c.what;
+    }
+    EXPECT_EQ(writer->finish().error(), EINVAL) << "one spectrum short";
+    ASSERT_TRUE(writer->add(spectrum(6, 1, {}, {})).has_value());
+    EXPECT_EQ(writer->add(spectrum(7, 1, {}, {})).error(), EINVAL) << "one more than announced";
+    ASSERT_TRUE(writer->finish().has_value());
+    EXPECT_EQ(writer->finish().error(), EINVAL);
+    EXPECT_EQ(writer->add(spectrum(8, 1, {}, {})).error(), EINVAL);
+    EXPECT_EQ(sink.text.substr(sink.text.size() - 15), "</indexedmzML>\n");
+
+    mzml::Writer moved = std::move(*writer);
+    EXPECT_EQ(writer->add(spectrum(9, 1, {}, {})).error(), EINVAL);
+    EXPECT_EQ(writer->bytes_written(), 0U);
+}
+
+TEST(Writer, FailedWriteIsFinal)
+{
+    for (const std::size_t fail_after : {0U, 100U, 5'000U, 2'000'000U}) {
+        MemorySink sink(fail_after);
+        std::vector<SpectrumRecord> spectra;
+        for (std::uint32_t scan = 1; scan <= 8; ++scan) {
+            spectra.push_back(mzml_documents::random_spectrum(scan, scan, 100'000));
+        }
+        auto writer = mzml::Writer::begin(sink, run_for(spectra.size(), false));
+        int failure = writer ? 0 : writer.error();
+        for (std::size_t i = 0; failure == 0 && i < spectra.size(); ++i) {
+            if (auto added = writer->add(spectra[i]); !added) {
+                failure = added.error();
+            }
+        }
+        if (failure == 0) {
+            failure = writer->finish().error();
+        }
+        EXPECT_EQ(failure, ENOSPC) << fail_after;
+        const int calls = sink.calls;
+        if (writer) {
+            EXPECT_FALSE(writer->finish().has_value());
+            EXPECT_FALSE(writer->add(spectra[0]).has_value());
+        }
+        EXPECT_EQ(sink.calls, calls) << "written after the failure";
+        EXPECT_LE(sink.text.size(), fail_after);
+    }
+}
+
+}  // namespace
