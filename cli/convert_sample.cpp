@@ -26,12 +26,12 @@ std::string os_failure(const std::string& path, int os_error)
     return failure(path, tarvok::Error::from_errno(os_error).display());
 }
 
-mode_t file_mode_from_umask()
-{
+// umask can only be read by setting it: done once, before any thread runs.
+const mode_t output_mode = [] {
     const mode_t mask = ::umask(0);
     ::umask(mask);
-    return 0666 & ~mask;
-}
+    return static_cast<mode_t>(0666 & ~mask);
+}();
 
 // Owns the temporary file until it is renamed over the output.
 class TempOutput {
@@ -55,8 +55,7 @@ public:
     int commit(const std::string& final_path)
     {
         // mkstemp's 0600 would make the output private to its writer.
-        static const mode_t mode = file_mode_from_umask();
-        if (::fchmod(file_.fd, mode) != 0) {
+        if (::fchmod(file_.fd, output_mode) != 0) {
             return errno;
         }
         const int fd = std::exchange(file_.fd, -1);
@@ -185,10 +184,6 @@ std::expected<Converted, std::string> convert_sample(const Job& job, std::size_t
     mzml::FdSink sink(temp.fd());
     if (auto streamed = stream_spectra(job, *std::move(reader), sink, slot, progress); !streamed) {
         return std::unexpected(streamed.error());
-    }
-    struct stat status {};
-    if (::fstat(temp.fd(), &status) == 0) {
-        converted.mzml_bytes = static_cast<std::uint64_t>(status.st_size);
     }
     if (const int error = temp.commit(job.output_path); error != 0) {
         return std::unexpected(os_failure(job.output_path, error));
