@@ -395,3 +395,14 @@ def test_help_matches_the_man_page():
     from_man = man_options((REPO / "docs" / "tarvok-convert.1.scd").read_text())
     assert len(from_help) == 6
     assert from_man == from_help
+
+
+def test_many_jobs_opening_samples_at_once(tmp_path, sample_writer):
+    # The container library's first use is not thread-safe: a race there
+    # crashed about one run in forty before openings were serialised.
+    wiffs = [sample_writer.run(tmp_path / f"s{n}.wiff", scans=3, seed=n) for n in range(16)]
+    out = tmp_path / "out"
+    out.mkdir()
+    statuses = [convert("-q", "-j", "8", "-o", out, *wiffs).returncode for _ in range(60)]
+    assert statuses == [0] * 60
+    assert len(list(out.iterdir())) == 16
