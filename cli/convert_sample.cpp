@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <mutex>
 #include <utility>
 
 #include "mzml/fd_sink.hpp"
@@ -26,11 +27,22 @@ std::string os_failure(const std::string& path, int os_error)
     return failure(path, tarvok::Error::from_errno(os_error).display());
 }
 
-mode_t file_mode_from_umask()
-{
+// umask can only be read by setting it: done once, before any thread runs.
+const mode_t output_mode = [] {
     const mode_t mask = ::umask(0);
     ::umask(mask);
-    return 0666 & ~mask;
+    return static_cast<mode_t>(0666 & ~mask);
+}();
+
+// The container library registers its object types and log handlers lazily
+// and without locks, so jobs open their samples one at a time; opening reads
+// only the index.
+std::mutex open_mutex;
+
+std::expected<tarvok::Reader, tarvok::Error> open_sample(const std::string& path)
+{
+    const std::lock_guard lock(open_mutex);
+    return tarvok::Reader::open(path);
 }
 
 // Owns the temporary file until it is renamed over the output.
@@ -55,8 +67,7 @@ public:
     int commit(const std::string& final_path)
     {
         // mkstemp's 0600 would make the output private to its writer.
-        static const mode_t mode = file_mode_from_umask();
-        if (::fchmod(file_.fd, mode) != 0) {
+        if (::fchmod(file_.fd, output_mode) != 0) {
             return errno;
         }
         const int fd = std::exchange(file_.fd, -1);
@@ -157,7 +168,7 @@ std::expected<void, std::string> stream_spectra(const Job& job, tarvok::Reader r
 
 std::expected<Converted, std::string> convert_sample(const Job& job, std::size_t slot, Progress& progress)
 {
-    std::expected<tarvok::Reader, tarvok::Error> reader = tarvok::Reader::open(job.wiff_path);
+    std::expected<tarvok::Reader, tarvok::Error> reader = open_sample(job.wiff_path);
     if (!reader) {
         return std::unexpected(failure(job.wiff_path, reader.error().display()));
     }
@@ -185,10 +196,6 @@ std::expected<Converted, std::string> convert_sample(const Job& job, std::size_t
     mzml::FdSink sink(temp.fd());
     if (auto streamed = stream_spectra(job, *std::move(reader), sink, slot, progress); !streamed) {
         return std::unexpected(streamed.error());
-    }
-    struct stat status {};
-    if (::fstat(temp.fd(), &status) == 0) {
-        converted.mzml_bytes = static_cast<std::uint64_t>(status.st_size);
     }
     if (const int error = temp.commit(job.output_path); error != 0) {
         return std::unexpected(os_failure(job.output_path, error));

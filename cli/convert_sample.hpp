@@ -17,7 +17,6 @@ struct Job {
 
 struct Converted {
     std::uint64_t scan_bytes = 0;
-    std::uint64_t mzml_bytes = 0;
 };
 
 // Converts one sample, streaming one spectrum at a time; a file output

@@ -4,7 +4,7 @@
 #include <algorithm>
 #include <cerrno>
 
-#include "../unique_fd.hpp"
+#include "unique_fd.hpp"
 #include "payload_kernels.hpp"
 #include "point_list.hpp"
 #include "scan_window.hpp"

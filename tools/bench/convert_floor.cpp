@@ -13,7 +13,7 @@
 #include <string>
 #include <vector>
 
-#include "../../reader/unique_fd.hpp"
+#include "unique_fd.hpp"
 #include "mzml/base64.hpp"
 #include "mzml/file_sha1.hpp"
 #include "tarvok/reader.hpp"
