@@ -169,47 +169,17 @@ TARVOK_AVX512_INLINE std::uint64_t bytes_at_least(__m512i bytes, std::uint8_t va
     return _mm512_cmpge_epu8_mask(bytes, _mm512_set1_epi8(static_cast<char>(value)));
 }
 
-constexpr unsigned no_terminator = chunk_reach;
-
-// Where the first run of four FF bytes starts among the chunk_reach
-// positions whose operands this chunk decodes.
-TARVOK_AVX512_INLINE unsigned terminator_start(const ChunkBytes& c)
-{
-    const __m512i ff = _mm512_set1_epi8(static_cast<char>(0xFF));
-    const unsigned __int128 f = static_cast<unsigned __int128>(_mm512_cmpeq_epu8_mask(c.bytes, ff)) |
-                                static_cast<unsigned __int128>(_mm512_cmpeq_epu8_mask(c.next, ff) & 0xFFU) << 64U;
-    const unsigned __int128 reach = (static_cast<unsigned __int128>(1) << chunk_reach) - 1;
-    const unsigned __int128 starts = f & f >> 1U & f >> 2U & f >> 3U & reach;
-    if (starts == 0) {
-        return no_terminator;
-    }
-    const auto low = static_cast<std::uint64_t>(starts);
-    return low != 0 ? static_cast<unsigned>(std::countr_zero(low))
-                    : 64U + static_cast<unsigned>(std::countr_zero(static_cast<std::uint64_t>(starts >> 64U)));
-}
-
-// With CutAtTerminator the input ends in front of its first FF FF FF FF,
-// found chunk by chunk on the way.
-template <bool CutAtTerminator, class Out>
+template <class Out>
 TARVOK_AVX512 std::size_t decode(std::span<const std::uint8_t> input, const Out& out)
 {
     const std::uint8_t* b = input.data();
-    std::size_t n = input.size();
+    const std::size_t n = input.size();
     const __m512i long_opcode = _mm512_set1_epi8(static_cast<char>(first_long_opcode));
     __m512i position = _mm512_setzero_si512();
     std::uint64_t carried = 0;
     std::size_t k = 0;
     for (std::size_t i = 0; i < n; i += chunk) {
-        ChunkBytes c = load_chunk(b, n, i);
-        if constexpr (CutAtTerminator) {
-            if (const unsigned start = terminator_start(c); start != no_terminator) {
-                n = i + start;
-                if (start == 0) {
-                    break;
-                }
-                c = load_chunk(b, n, i);
-            }
-        }
+        const ChunkBytes c = load_chunk(b, n, i);
         const std::uint64_t high = _mm512_movepi8_mask(c.bytes);
         const std::uint64_t longs = _mm512_cmpge_epu8_mask(c.bytes, long_opcode) & ~carried;
 
@@ -247,54 +217,14 @@ TARVOK_AVX512 std::size_t decode(std::span<const std::uint8_t> input, const Out&
     return k;
 }
 
-TARVOK_AVX512 std::size_t point_bound(std::span<const std::uint8_t> bytes)
+TARVOK_AVX512 std::size_t points(std::span<const std::uint8_t> payload, ScanPoint* out)
 {
-    std::size_t bound = 0;
-    std::size_t i = 0;
-    for (; i + chunk <= bytes.size(); i += chunk) {
-        bound += static_cast<std::size_t>(std::popcount(_mm512_movepi8_mask(_mm512_loadu_si512(bytes.data() + i))));
-    }
-    const std::uint64_t valid = (std::uint64_t{1} << (bytes.size() - i)) - 1;
-    const __m512i tail = _mm512_maskz_loadu_epi8(valid, bytes.data() + i);
-    return bound + static_cast<std::size_t>(std::popcount(_mm512_movepi8_mask(tail)));
+    return decode(payload, PointOut{out});
 }
 
-TARVOK_AVX512 PayloadExtent extent(std::span<const std::uint8_t> bytes)
+TARVOK_AVX512 std::size_t peaks(std::span<const std::uint8_t> payload, double* mz, float* intensity)
 {
-    const __m512i ff = _mm512_set1_epi8(static_cast<char>(0xFF));
-    PayloadExtent found;
-    std::uint64_t previous = 0;
-    for (std::size_t i = 0; i < bytes.size(); i += chunk) {
-        const std::size_t left = bytes.size() - i;
-        const std::uint64_t valid = left >= chunk ? ~std::uint64_t{0} : (std::uint64_t{1} << left) - 1;
-        const __m512i v = _mm512_maskz_loadu_epi8(valid, bytes.data() + i);
-        const std::uint64_t high = _mm512_movepi8_mask(v);
-        const std::uint64_t f = _mm512_cmpeq_epu8_mask(v, ff);
-        // Bytes that end a run of four FF, the run reaching back into the previous chunk.
-        const std::uint64_t run_ends = f & (f << 1U | previous >> 63U) & (f << 2U | previous >> 62U) &
-                                       (f << 3U | previous >> 61U);
-        if (run_ends != 0) {
-            const auto end = static_cast<unsigned>(std::countr_zero(run_ends));
-            found.length = i + end - 3;
-            const std::uint64_t before = end >= 3 ? (std::uint64_t{1} << (end - 3)) - 1 : 0;
-            found.point_bound += static_cast<std::size_t>(std::popcount(high & before));
-            return found;
-        }
-        found.point_bound += static_cast<std::size_t>(std::popcount(high));
-        previous = f;
-    }
-    found.length = bytes.size();
-    return found;
-}
-
-TARVOK_AVX512 std::size_t decode_points(std::span<const std::uint8_t> bytes, ScanPoint* points)
-{
-    return decode<false>(bytes, PointOut{points});
-}
-
-TARVOK_AVX512 std::size_t decode_block_peaks(std::span<const std::uint8_t> window, double* mz, float* intensity)
-{
-    return decode<true>(window, PeakOut{mz, intensity});
+    return decode(payload, PeakOut{mz, intensity});
 }
 
 bool processor_runs_avx512()
@@ -306,7 +236,7 @@ bool processor_runs_avx512()
            __builtin_cpu_supports("bmi2") && __builtin_cpu_supports("popcnt");
 }
 
-constexpr PayloadKernels avx512{extent, point_bound, decode_points, decode_block_peaks};
+constexpr PayloadKernels avx512{"avx512", points, peaks};
 
 }  // namespace
 

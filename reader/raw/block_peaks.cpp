@@ -16,6 +16,16 @@ void BlockScratch::reserve_peaks(std::size_t count)
     intensity_ = std::make_unique_for_overwrite<float[]>(capacity_);
 }
 
+void decode_block_peaks(std::span<const std::uint8_t> window, BlockScratch& scratch, std::vector<double>& mz,
+                        std::vector<float>& intensity)
+{
+    const std::span<const std::uint8_t> payload = window.first(payload_length(window));
+    scratch.reserve_peaks(payload.size() + decode_slack);
+    const std::size_t count = payload_kernels().peaks(payload, scratch.mz(), scratch.intensity());
+    mz.assign(scratch.mz(), scratch.mz() + count);
+    intensity.assign(scratch.intensity(), scratch.intensity() + count);
+}
+
 std::expected<void, Error> read_block_peaks(const std::string& scan_path, std::uint64_t start_offset,
                                             std::uint64_t end_offset, BlockScratch& scratch,
                                             std::vector<double>& mz, std::vector<float>& intensity)
@@ -25,10 +35,7 @@ std::expected<void, Error> read_block_peaks(const std::string& scan_path, std::u
     if (!window) {
         return std::unexpected(window.error());
     }
-    scratch.reserve_peaks(window->size() + decode_slack);
-    const std::size_t count = payload_kernels().decode_block_peaks(*window, scratch.mz(), scratch.intensity());
-    mz.assign(scratch.mz(), scratch.mz() + count);
-    intensity.assign(scratch.intensity(), scratch.intensity() + count);
+    decode_block_peaks(*window, scratch, mz, intensity);
     return {};
 }
 

@@ -6,8 +6,8 @@
 
 #include "../unique_fd.hpp"
 #include "payload_kernels.hpp"
-#include "point_list.hpp"
 #include "scan_window.hpp"
+#include "tarvok/raw/layout.hpp"
 #include "tarvok/raw/scan.hpp"
 
 namespace tarvok::raw {
@@ -42,8 +42,8 @@ std::expected<std::span<const std::uint8_t>, Error> read_window(const std::strin
                                                                 std::uint64_t start_offset,
                                                                 std::uint64_t end_offset, WindowBuffer& buffer)
 {
-    const std::uint64_t window_start = start_offset + block_header_size;
-    const std::uint64_t window_end = end_offset + block_header_size;
+    const std::uint64_t window_start = start_offset + layout::block_header_size;
+    const std::uint64_t window_end = end_offset + layout::block_header_size;
     if (window_end <= window_start) {
         return std::span<const std::uint8_t>();
     }
@@ -82,9 +82,7 @@ std::expected<std::vector<ScanPoint>, Error> read_scan_block(const std::string& 
     if (!window) {
         return std::unexpected(window.error());
     }
-    const std::span<const std::uint8_t> bytes = *window;
-    const PayloadExtent extent = payload_kernels().extent(bytes);
-    return decode_within_bound(bytes.first(extent.length), extent.point_bound);
+    return decode_payload(window->first(payload_length(*window)));
 }
 
 }  // namespace tarvok::raw
