@@ -1,8 +1,8 @@
 #pragma once
 
-// The on-disk layout of a sample, every fact named once; docs/format.md
-// describes it with byte tables and worked examples. All numbers are
-// little-endian.
+// The on-disk layout of a sample, every fact named once. docs/format.md
+// describes it with byte tables and worked examples; tests/python/layout.py
+// holds the same values for the Python tests. All numbers are little-endian.
 
 #include <cstddef>
 #include <cstdint>
