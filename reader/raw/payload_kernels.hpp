@@ -33,6 +33,8 @@ const PayloadKernels& portable_kernels();
 // Null where the processor lacks AVX-512 (F, BW, VL, DQ, VBMI) or the build
 // is not for x86-64.
 const PayloadKernels* avx512_kernels();
+// Null where the processor lacks AVX2 and BMI2, or the build is not for x86-64.
+const PayloadKernels* avx2_kernels();
 // The set the library decodes with: the fastest the processor runs, chosen
 // once, or the portable one in a build configured with -Dkernel=portable.
 const PayloadKernels& payload_kernels();

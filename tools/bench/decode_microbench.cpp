@@ -118,8 +118,10 @@ int main(int argc, char** argv)
         register_decoder("simple_decode", set, [](Span block) { return oracle::decode(block).points.size(); });
         register_decoder("decode_payload", set, [](Span block) { return tarvok::raw::decode_payload(block).size(); });
         register_kernels(tarvok::raw::portable_kernels(), set);
-        if (const PayloadKernels* avx512 = tarvok::raw::avx512_kernels()) {
-            register_kernels(*avx512, set);
+        for (const PayloadKernels* faster : {tarvok::raw::avx2_kernels(), tarvok::raw::avx512_kernels()}) {
+            if (faster != nullptr) {
+                register_kernels(*faster, set);
+            }
         }
     }
     benchmark::Initialize(&argc, argv);

@@ -15,8 +15,10 @@ namespace {
 std::vector<const tarvok::raw::PayloadKernels*> running_sets()
 {
     std::vector<const tarvok::raw::PayloadKernels*> sets{&tarvok::raw::portable_kernels()};
-    if (tarvok::raw::avx512_kernels() != nullptr) {
-        sets.push_back(tarvok::raw::avx512_kernels());
+    for (const tarvok::raw::PayloadKernels* set : {tarvok::raw::avx2_kernels(), tarvok::raw::avx512_kernels()}) {
+        if (set != nullptr) {
+            sets.push_back(set);
+        }
     }
     return sets;
 }
@@ -25,7 +27,7 @@ std::vector<const tarvok::raw::PayloadKernels*> running_sets()
 
 int announce_kernel_sets()
 {
-    std::printf("kernel sets: portable%s\n",
+    std::printf("kernel sets: portable%s%s\n", tarvok::raw::avx2_kernels() != nullptr ? ", avx2" : "; avx2 skipped",
                 tarvok::raw::avx512_kernels() != nullptr ? ", avx512" : "; avx512 skipped, the processor lacks it");
     return 0;
 }

@@ -23,7 +23,9 @@ struct KernelSet {
 
 std::vector<KernelSet> kernel_sets()
 {
-    return {{"portable", &tarvok::raw::portable_kernels()}, {"avx512", tarvok::raw::avx512_kernels()}};
+    return {{"portable", &tarvok::raw::portable_kernels()},
+            {"avx2", tarvok::raw::avx2_kernels()},
+            {"avx512", tarvok::raw::avx512_kernels()}};
 }
 
 std::string hex(Span bytes)
@@ -192,8 +194,9 @@ TEST(KernelChoice, FastestSetUnlessThePortableOneIsForced)
 #ifdef TARVOK_PORTABLE_KERNEL
     const PayloadKernels* expected = &tarvok::raw::portable_kernels();
 #else
-    const PayloadKernels* expected =
-        tarvok::raw::avx512_kernels() != nullptr ? tarvok::raw::avx512_kernels() : &tarvok::raw::portable_kernels();
+    const PayloadKernels* expected = tarvok::raw::avx512_kernels() != nullptr ? tarvok::raw::avx512_kernels()
+                                     : tarvok::raw::avx2_kernels() != nullptr ? tarvok::raw::avx2_kernels()
+                                                                              : &tarvok::raw::portable_kernels();
 #endif
     EXPECT_EQ(&tarvok::raw::payload_kernels(), expected) << tarvok::raw::payload_kernels().name;
 }
