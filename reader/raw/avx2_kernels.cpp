@@ -48,13 +48,6 @@ TARVOK_AVX2_INLINE __m256i compress_index(unsigned keep)
     return _mm256_cvtepu8_epi32(_mm_cvtsi64_si128(static_cast<long long>(compress_table.lanes[keep])));
 }
 
-// All ones in the lanes whose bit is set in the low 8 bits of `bits`.
-TARVOK_AVX2_INLINE __m256i lanes_of(unsigned bits)
-{
-    const __m256i lane_bits = _mm256_setr_epi32(1, 2, 4, 8, 16, 32, 64, 128);
-    return _mm256_cmpeq_epi32(_mm256_and_si256(_mm256_set1_epi32(static_cast<int>(bits)), lane_bits), lane_bits);
-}
-
 struct PointOut {
     ScanPoint* points;
 };
@@ -130,7 +123,10 @@ TARVOK_AVX2_INLINE std::size_t decode_group(const Out& out, std::size_t k, const
         const __m256i operand = _mm256_shuffle_epi8(_mm256_broadcastsi128_si256(raw), operand_index);
         const __m256i unused_bits = _mm256_slli_epi32(_mm256_sub_epi32(_mm256_set1_epi32(0xFF), opcode), 3);
         const __m256i wide = _mm256_srlv_epi32(_mm256_sllv_epi32(operand, unused_bits), unused_bits);
-        value = _mm256_blendv_epi8(value, wide, lanes_of(group_bits(masks.longs)));
+        // Only points are emitted, and a point's byte is a long opcode exactly
+        // when it is FC or above: operand bytes may pass this test unharmed.
+        const __m256i long_lanes = _mm256_cmpgt_epi32(opcode, _mm256_set1_epi32(first_long_opcode - 1));
+        value = _mm256_blendv_epi8(value, wide, long_lanes);
     }
     return emit(out, k, group_bits(masks.points), positions, value);
 }
