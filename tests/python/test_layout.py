@@ -12,9 +12,9 @@ HEADER = REPO / "reader/include/tarvok/raw/layout.hpp"
 
 def header_constants():
     text = HEADER.read_text()
-    found = {name: int(value, 0) for name, value in
-             re.findall(r"inline constexpr std::\w+ (\w+) = (0x[0-9A-Fa-f]+|\d+);", text)}
-    found.update(re.findall(r'inline constexpr std::string_view (\w+) = "([^"]*)";', text))
+    found = dict(re.findall(r'inline constexpr std::string_view (\w+) = "([^"]*)";', text))
+    for name, value in re.findall(r"inline constexpr std::\w+ (\w+) = (\w+);", text):
+        found[name] = found[value] if value in found else int(value, 0)
     return found
 
 

@@ -28,8 +28,8 @@ inline constexpr std::size_t record_opaque_size = 16;
 // Scan block: a header that nothing reads, then the payload. Both ends of a
 // block's read window lie this far behind the offsets that bound it.
 inline constexpr std::size_t block_header_size = 56;
-// A record is kept only when its block size exceeds this.
-inline constexpr std::uint32_t retained_block_size_above = 56;
+// A record is kept only when its block holds more than a header.
+inline constexpr std::uint32_t retained_block_size_above = block_header_size;
 
 // Payload opcodes, one byte each and 0 to 4 operand bytes behind.
 inline constexpr std::uint8_t last_delta_opcode = 0x7F;         // 00-7F: add to the position
@@ -52,7 +52,6 @@ static_assert(record_retention_time_at >= record_block_size_at + 4);
 static_assert(record_ms_level_code_at == record_retention_time_at + 4);
 static_assert(record_opaque_at > record_ms_level_code_at);
 static_assert(record_opaque_at + record_opaque_size <= index_record_size);
-static_assert(retained_block_size_above == block_header_size, "a kept block holds more than its header");
 static_assert(first_short_point_opcode == last_delta_opcode + 1);
 static_assert(first_long_opcode == last_short_point_opcode + 1);
 static_assert(last_short_point_opcode - first_short_point_opcode == 123, "short intensities run 0 to 123");
