@@ -6,12 +6,13 @@
 
 #include "cfb_container.hpp"
 #include "tarvok/path_rules.hpp"
+#include "tarvok/raw/layout.hpp"
 #include "unique_fd.hpp"
 
 namespace tarvok {
 namespace {
 
-constexpr std::string_view index_stream_path = "SampleSubtree/Sample1/Idx";
+using raw::layout::index_stream_path;
 
 // A NUL would silently cut the path handed to the system to another path.
 bool status_of(const std::string& path, struct stat& status, int& os_error)

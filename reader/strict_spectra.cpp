@@ -68,7 +68,7 @@ std::expected<bool, Error> StrictSpectra::next(melvane_core::SpectrumRecord& int
     if (!window) {
         return std::unexpected(window.error());
     }
-    raw::decode_window_peaks(*window, state.scratch, into.mz, into.intensity);
+    raw::decode_block_peaks(*window, state.scratch, into.mz, into.intensity);
     return true;
 }
 

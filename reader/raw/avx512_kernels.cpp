@@ -10,6 +10,7 @@
 
 #include <bit>
 
+#include "chunk_plan.hpp"
 #include "opcode_rules.hpp"
 
 #define TARVOK_AVX512 __attribute__((target("avx512f,avx512bw,avx512dq,avx512vl,avx512vbmi,bmi,bmi2,popcnt")))
@@ -17,43 +18,6 @@
 
 namespace tarvok::raw {
 namespace {
-
-// The payload goes in chunks of 64 bytes. A chunk's bytes are opcodes or
-// operands; which is which follows from the multi-byte opcodes alone, so the
-// one-byte opcodes of a chunk are decoded all at once.
-constexpr std::size_t chunk = 64;
-// A chunk needs the 4 bytes behind it for the operands of its last opcodes.
-constexpr std::size_t chunk_reach = chunk + 4;
-
-struct ChunkPlan {
-    std::uint64_t operands = 0;  // operand bytes, those of the previous chunk's last opcode included
-    std::uint64_t spill = 0;     // operand bytes of this chunk's last opcode in the next chunk
-    std::uint64_t limit = 0;     // bytes to decode; the rest lie past the input or the stop
-    bool stop = false;
-};
-
-// One multi-byte opcode after the other: needed where an operand byte looks
-// like an opcode, and where an operand may run past the input.
-ChunkPlan walk_long_opcodes(const std::uint8_t* b, std::size_t n, std::size_t base, std::uint64_t longs,
-                            std::uint64_t carried, std::uint64_t valid)
-{
-    ChunkPlan plan{carried, 0, valid, false};
-    std::uint64_t pending = longs & ~carried;
-    while (pending != 0) {
-        const auto j = static_cast<unsigned>(std::countr_zero(pending));
-        if (stops_before(b, n, base + j)) {
-            plan.limit = valid & ((std::uint64_t{1} << j) - 1);
-            plan.stop = true;
-            return plan;
-        }
-        const auto operand = static_cast<unsigned __int128>((1U << operand_length(b[base + j])) - 1U) << (j + 1);
-        plan.operands |= static_cast<std::uint64_t>(operand);
-        plan.spill |= static_cast<std::uint64_t>(operand >> 64U);
-        pending &= pending - 1;
-        pending &= ~plan.operands;
-    }
-    return plan;
-}
 
 struct PointOut {
     ScanPoint* points;
@@ -99,12 +63,6 @@ TARVOK_AVX512_INLINE __m512i operand_index(int group)
     };
     return _mm512_add_epi8(_mm512_load_si512(first_group), _mm512_set1_epi8(static_cast<char>(16 * group)));
 }
-
-struct ChunkMasks {
-    std::uint64_t points;
-    std::uint64_t deltas;
-    std::uint64_t longs;
-};
 
 // One group of 16 bytes: positions as the running position plus a prefix sum
 // of the delta bytes, values from the opcode or its operand.
@@ -169,68 +127,24 @@ TARVOK_AVX512_INLINE std::uint64_t bytes_at_least(__m512i bytes, std::uint8_t va
     return _mm512_cmpge_epu8_mask(bytes, _mm512_set1_epi8(static_cast<char>(value)));
 }
 
-constexpr unsigned no_terminator = chunk_reach;
-
-// Where the first run of four FF bytes starts among the chunk_reach
-// positions whose operands this chunk decodes.
-TARVOK_AVX512_INLINE unsigned terminator_start(const ChunkBytes& c)
-{
-    const __m512i ff = _mm512_set1_epi8(static_cast<char>(0xFF));
-    const unsigned __int128 f = static_cast<unsigned __int128>(_mm512_cmpeq_epu8_mask(c.bytes, ff)) |
-                                static_cast<unsigned __int128>(_mm512_cmpeq_epu8_mask(c.next, ff) & 0xFFU) << 64U;
-    const unsigned __int128 reach = (static_cast<unsigned __int128>(1) << chunk_reach) - 1;
-    const unsigned __int128 starts = f & f >> 1U & f >> 2U & f >> 3U & reach;
-    if (starts == 0) {
-        return no_terminator;
-    }
-    const auto low = static_cast<std::uint64_t>(starts);
-    return low != 0 ? static_cast<unsigned>(std::countr_zero(low))
-                    : 64U + static_cast<unsigned>(std::countr_zero(static_cast<std::uint64_t>(starts >> 64U)));
-}
-
-// With CutAtTerminator the input ends in front of its first FF FF FF FF,
-// found chunk by chunk on the way.
-template <bool CutAtTerminator, class Out>
+template <class Out>
 TARVOK_AVX512 std::size_t decode(std::span<const std::uint8_t> input, const Out& out)
 {
     const std::uint8_t* b = input.data();
-    std::size_t n = input.size();
+    const std::size_t n = input.size();
     const __m512i long_opcode = _mm512_set1_epi8(static_cast<char>(first_long_opcode));
     __m512i position = _mm512_setzero_si512();
     std::uint64_t carried = 0;
     std::size_t k = 0;
     for (std::size_t i = 0; i < n; i += chunk) {
-        ChunkBytes c = load_chunk(b, n, i);
-        if constexpr (CutAtTerminator) {
-            if (const unsigned start = terminator_start(c); start != no_terminator) {
-                n = i + start;
-                if (start == 0) {
-                    break;
-                }
-                c = load_chunk(b, n, i);
-            }
-        }
+        const ChunkBytes c = load_chunk(b, n, i);
         const std::uint64_t high = _mm512_movepi8_mask(c.bytes);
         const std::uint64_t longs = _mm512_cmpge_epu8_mask(c.bytes, long_opcode) & ~carried;
 
-        ChunkPlan plan{carried, 0, c.valid, false};
-        if (longs != 0 || !c.inside) {
-            // With no long opcode inside an operand, every long byte is an opcode.
-            const std::uint64_t two = bytes_at_least(c.bytes, 0xFD) & ~carried;
-            const std::uint64_t three = bytes_at_least(c.bytes, 0xFE) & ~carried;
-            const std::uint64_t four = bytes_at_least(c.bytes, 0xFF) & ~carried;
-            const std::uint64_t operands = longs << 1U | two << 2U | three << 3U | four << 4U;
-            const bool marker_risk = c.inside && (four >> 63U) != 0 && b[i + chunk] == 0xFF;
-            if (c.inside && (operands & longs) == 0 && !marker_risk) {
-                plan.operands = carried | operands;
-                plan.spill = longs >> 63U | two >> 62U | three >> 61U | four >> 60U;
-            } else {
-                plan = walk_long_opcodes(b, n, i, longs, carried, c.valid);
-            }
-        }
-
-        const std::uint64_t opcodes = ~plan.operands & plan.limit;
-        const ChunkMasks masks{high & opcodes, ~high & opcodes, longs & opcodes};
+        const LongBytes long_bytes{longs, bytes_at_least(c.bytes, 0xFD) & ~carried,
+                                   bytes_at_least(c.bytes, 0xFE) & ~carried, bytes_at_least(c.bytes, 0xFF) & ~carried};
+        const ChunkPlan plan = plan_chunk(b, n, i, long_bytes, carried, c.valid, c.inside);
+        const ChunkMasks masks = chunk_masks(high, longs, plan);
         if (masks.points == 0) {
             const __m512i sums = _mm512_sad_epu8(_mm512_maskz_mov_epi8(masks.deltas, c.bytes), _mm512_setzero_si512());
             position = _mm512_add_epi32(position, _mm512_set1_epi32(static_cast<int>(_mm512_reduce_add_epi64(sums))));
@@ -247,54 +161,14 @@ TARVOK_AVX512 std::size_t decode(std::span<const std::uint8_t> input, const Out&
     return k;
 }
 
-TARVOK_AVX512 std::size_t point_bound(std::span<const std::uint8_t> bytes)
+TARVOK_AVX512 std::size_t points(std::span<const std::uint8_t> payload, ScanPoint* out)
 {
-    std::size_t bound = 0;
-    std::size_t i = 0;
-    for (; i + chunk <= bytes.size(); i += chunk) {
-        bound += static_cast<std::size_t>(std::popcount(_mm512_movepi8_mask(_mm512_loadu_si512(bytes.data() + i))));
-    }
-    const std::uint64_t valid = (std::uint64_t{1} << (bytes.size() - i)) - 1;
-    const __m512i tail = _mm512_maskz_loadu_epi8(valid, bytes.data() + i);
-    return bound + static_cast<std::size_t>(std::popcount(_mm512_movepi8_mask(tail)));
+    return decode(payload, PointOut{out});
 }
 
-TARVOK_AVX512 PayloadExtent extent(std::span<const std::uint8_t> bytes)
+TARVOK_AVX512 std::size_t peaks(std::span<const std::uint8_t> payload, double* mz, float* intensity)
 {
-    const __m512i ff = _mm512_set1_epi8(static_cast<char>(0xFF));
-    PayloadExtent found;
-    std::uint64_t previous = 0;
-    for (std::size_t i = 0; i < bytes.size(); i += chunk) {
-        const std::size_t left = bytes.size() - i;
-        const std::uint64_t valid = left >= chunk ? ~std::uint64_t{0} : (std::uint64_t{1} << left) - 1;
-        const __m512i v = _mm512_maskz_loadu_epi8(valid, bytes.data() + i);
-        const std::uint64_t high = _mm512_movepi8_mask(v);
-        const std::uint64_t f = _mm512_cmpeq_epu8_mask(v, ff);
-        // Bytes that end a run of four FF, the run reaching back into the previous chunk.
-        const std::uint64_t run_ends = f & (f << 1U | previous >> 63U) & (f << 2U | previous >> 62U) &
-                                       (f << 3U | previous >> 61U);
-        if (run_ends != 0) {
-            const auto end = static_cast<unsigned>(std::countr_zero(run_ends));
-            found.length = i + end - 3;
-            const std::uint64_t before = end >= 3 ? (std::uint64_t{1} << (end - 3)) - 1 : 0;
-            found.point_bound += static_cast<std::size_t>(std::popcount(high & before));
-            return found;
-        }
-        found.point_bound += static_cast<std::size_t>(std::popcount(high));
-        previous = f;
-    }
-    found.length = bytes.size();
-    return found;
-}
-
-TARVOK_AVX512 std::size_t decode_points(std::span<const std::uint8_t> bytes, ScanPoint* points)
-{
-    return decode<false>(bytes, PointOut{points});
-}
-
-TARVOK_AVX512 std::size_t decode_block_peaks(std::span<const std::uint8_t> window, double* mz, float* intensity)
-{
-    return decode<true>(window, PeakOut{mz, intensity});
+    return decode(payload, PeakOut{mz, intensity});
 }
 
 bool processor_runs_avx512()
@@ -306,7 +180,7 @@ bool processor_runs_avx512()
            __builtin_cpu_supports("bmi2") && __builtin_cpu_supports("popcnt");
 }
 
-constexpr PayloadKernels avx512{extent, point_bound, decode_points, decode_block_peaks};
+constexpr PayloadKernels avx512{"avx512", points, peaks};
 
 }  // namespace
 

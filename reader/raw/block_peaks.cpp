@@ -16,11 +16,12 @@ void BlockScratch::reserve_peaks(std::size_t count)
     intensity_ = std::make_unique_for_overwrite<float[]>(capacity_);
 }
 
-void decode_window_peaks(std::span<const std::uint8_t> window, BlockScratch& scratch, std::vector<double>& mz,
-                         std::vector<float>& intensity)
+void decode_block_peaks(std::span<const std::uint8_t> window, BlockScratch& scratch, std::vector<double>& mz,
+                        std::vector<float>& intensity)
 {
-    scratch.reserve_peaks(window.size() + decode_slack);
-    const std::size_t count = payload_kernels().decode_block_peaks(window, scratch.mz(), scratch.intensity());
+    const std::span<const std::uint8_t> payload = window.first(payload_length(window));
+    scratch.reserve_peaks(payload.size() + decode_slack);
+    const std::size_t count = payload_kernels().peaks(payload, scratch.mz(), scratch.intensity());
     mz.assign(scratch.mz(), scratch.mz() + count);
     intensity.assign(scratch.intensity(), scratch.intensity() + count);
 }
@@ -34,7 +35,7 @@ std::expected<void, Error> read_block_peaks(const std::string& scan_path, std::u
     if (!window) {
         return std::unexpected(window.error());
     }
-    decode_window_peaks(*window, scratch, mz, intensity);
+    decode_block_peaks(*window, scratch, mz, intensity);
     return {};
 }
 

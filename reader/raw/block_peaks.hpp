@@ -30,14 +30,15 @@ private:
     std::size_t capacity_ = 0;
 };
 
-// A delivered window's payload decoded into a spectrum's lists, reusing
-// their storage.
-void decode_window_peaks(std::span<const std::uint8_t> window, BlockScratch& scratch, std::vector<double>& mz,
-                         std::vector<float>& intensity);
+// The bytes a window read delivered, cut in front of their first FF FF FF FF
+// and decoded into a spectrum's lists: the points of intensity 0 left out, the
+// lists replaced and allocated at their final size.
+void decode_block_peaks(std::span<const std::uint8_t> window, BlockScratch& scratch, std::vector<double>& mz,
+                        std::vector<float>& intensity);
 
-// read_scan_block followed by the conversion into a spectrum's lists, in one
-// pass over the payload: the same file access and values, with the points of
-// intensity 0 left out. The lists are filled only on success.
+// read_scan_block followed by the conversion into a spectrum's lists: the
+// same file access and values, with the points of intensity 0 left out. The
+// lists are filled only on success.
 std::expected<void, Error> read_block_peaks(const std::string& scan_path, std::uint64_t start_offset,
                                             std::uint64_t end_offset, BlockScratch& scratch,
                                             std::vector<double>& mz, std::vector<float>& intensity);

@@ -4,19 +4,12 @@
 #include <bit>
 #include <cstring>
 
+#include "tarvok/raw/layout.hpp"
+
 namespace tarvok::raw {
 namespace {
 
-constexpr std::size_t header_size = 32;
-constexpr std::size_t record_size = 54;
-
-constexpr std::size_t block_offset_at = 0;
-constexpr std::size_t block_size_at = 4;
-constexpr std::size_t retention_time_at = 12;
-constexpr std::size_t ms_level_code_at = 16;
-constexpr std::size_t opaque_at = 18;
-
-constexpr std::uint32_t min_block_size_exclusive = 56;
+using namespace layout;
 
 std::uint32_t load_u32le(const std::uint8_t* p)
 {
@@ -28,26 +21,26 @@ std::uint32_t load_u32le(const std::uint8_t* p)
 
 std::expected<std::vector<IdxRecord>, Error> IdxRecord::parse_stream(std::span<const std::uint8_t> bytes)
 {
-    if (bytes.size() < header_size) {
+    if (bytes.size() < index_header_size) {
         return std::unexpected(Error::parse("Idx stream too short for header"));
     }
-    const std::span<const std::uint8_t> body = bytes.subspan(header_size);
-    const std::size_t count = body.size() / record_size;
+    const std::span<const std::uint8_t> body = bytes.subspan(index_header_size);
+    const std::size_t count = body.size() / index_record_size;
 
     std::vector<IdxRecord> records;
     records.reserve(count / 4);
     for (std::size_t k = 0; k < count; ++k) {
-        const std::uint8_t* r = body.data() + k * record_size;
-        const std::uint32_t block_size = load_u32le(r + block_size_at);
-        if (block_size <= min_block_size_exclusive) {
+        const std::uint8_t* r = body.data() + k * index_record_size;
+        const std::uint32_t block_size = load_u32le(r + record_block_size_at);
+        if (block_size <= retained_block_size_above) {
             continue;
         }
         IdxRecord& record = records.emplace_back();
-        record.block_offset = load_u32le(r + block_offset_at);
+        record.block_offset = load_u32le(r + record_block_offset_at);
         record.block_size = block_size;
-        record.retention_time_min = std::bit_cast<float>(load_u32le(r + retention_time_at));
-        record.ms_level = r[ms_level_code_at] == 1 ? 1 : 2;
-        std::copy_n(r + opaque_at, record.opaque.size(), record.opaque.begin());
+        record.retention_time_min = std::bit_cast<float>(load_u32le(r + record_retention_time_at));
+        record.ms_level = r[record_ms_level_code_at] == 1 ? 1 : 2;
+        std::copy_n(r + record_opaque_at, record.opaque.size(), record.opaque.begin());
     }
     if (records.empty()) {
         return std::unexpected(Error::parse("Idx stream contained no valid scan records"));

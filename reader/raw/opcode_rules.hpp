@@ -3,26 +3,26 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "tarvok/raw/layout.hpp"
+
 namespace tarvok::raw {
 
-// Opcodes from here up carry 1 to 4 operand bytes.
-inline constexpr std::uint8_t first_long_opcode = 0xFC;
-inline constexpr std::uint8_t high_bit = 0x80;
+using layout::first_long_opcode;
+using layout::operand_length;
 
-inline unsigned operand_length(std::uint8_t opcode)
+// Where the end marker's bytes are read as raw bytes, whatever the opcodes.
+inline bool end_marker_at(const std::uint8_t* bytes, std::size_t size, std::size_t at)
 {
-    return opcode - (first_long_opcode - 1U);
+    static_assert(layout::end_marker_size == 4);
+    constexpr std::uint8_t ff = layout::end_marker_byte;
+    return at + 3 < size && bytes[at] == ff && bytes[at + 1] == ff && bytes[at + 2] == ff && bytes[at + 3] == ff;
 }
 
 // Decoding ends in front of the long opcode at `at`: it is the end marker, or
 // its operand runs past the input.
 inline bool stops_before(const std::uint8_t* bytes, std::size_t size, std::size_t at)
 {
-    if (bytes[at] == 0xFF && at + 3 < size && bytes[at + 1] == 0xFF && bytes[at + 2] == 0xFF &&
-        bytes[at + 3] == 0xFF) {
-        return true;
-    }
-    return at + operand_length(bytes[at]) >= size;
+    return end_marker_at(bytes, size, at) || at + operand_length(bytes[at]) >= size;
 }
 
 inline std::uint32_t operand_value(const std::uint8_t* operand, unsigned length)

@@ -22,10 +22,11 @@ std::uint64_t load_word(const std::uint8_t* bytes)
     return word;
 }
 
-// Not zero exactly when the word holds a zero byte.
-std::uint64_t zero_bytes(std::uint64_t word)
+// A byte is a long opcode when it has every bit of the first one set.
+bool holds_long_opcode(std::uint64_t word)
 {
-    return (word - every_byte(0x01)) & ~word & every_byte(0x80);
+    const std::uint64_t missing = ~word & every_byte(first_long_opcode);
+    return ((missing - every_byte(0x01)) & ~missing & every_byte(0x80)) != 0;
 }
 
 struct PointOut {
@@ -35,7 +36,7 @@ struct PointOut {
     {
         points[k] = {position, intensity};
     }
-    static std::size_t kept_short(std::uint8_t opcode) { return opcode >> 7U; }
+    static std::size_t kept_short(std::uint32_t opcode) { return opcode >> 7U; }
     static std::size_t kept_long(std::uint32_t) { return 1; }
 };
 
@@ -48,12 +49,20 @@ struct PeakOut {
         mz[k] = static_cast<double>(position);
         intensity[k] = static_cast<float>(value);
     }
-    static std::size_t kept_short(std::uint8_t opcode) { return opcode > high_bit ? 1 : 0; }
+    static std::size_t kept_short(std::uint32_t opcode) { return opcode > layout::first_short_point_opcode ? 1 : 0; }
     static std::size_t kept_long(std::uint32_t value) { return value != 0 ? 1 : 0; }
 };
 
-// One-byte opcodes go without branches: every byte writes a slot and only
-// points move the cursor past it. Long opcodes are the one branch.
+// A one-byte opcode without a branch: it writes a slot, and only a kept point
+// moves the cursor past it.
+template <class Out>
+inline void short_opcode(const Out& out, std::uint32_t c, std::uint32_t& position, std::size_t& k)
+{
+    out.put(k, position, c & layout::short_intensity_bits);
+    k += Out::kept_short(c);
+    position += c & ((c >> 7U) - 1U);
+}
+
 template <class Out>
 std::size_t decode(std::span<const std::uint8_t> bytes, Out out)
 {
@@ -63,78 +72,51 @@ std::size_t decode(std::span<const std::uint8_t> bytes, Out out)
     std::size_t k = 0;
     std::size_t i = 0;
     while (i < n) {
-        const std::uint8_t c = b[i];
-        if (c >= first_long_opcode) [[unlikely]] {
-            if (stops_before(b, n, i)) {
+        // Words of one-byte opcodes, the bulk of a payload, in one unrolled step.
+        while (i + 8 <= n) {
+            const std::uint64_t word = load_word(b + i);
+            if (holds_long_opcode(word)) {
                 break;
+            }
+            for (unsigned j = 0; j < 8; ++j) {
+                short_opcode(out, static_cast<std::uint32_t>(word >> (8U * j)) & 0xFFU, position, k);
+            }
+            i += 8;
+        }
+        // Then opcode by opcode, up to and including the long one.
+        const std::size_t word_end = std::min(n, i + 8);
+        while (i < word_end) {
+            const std::uint8_t c = b[i];
+            if (c < first_long_opcode) {
+                short_opcode(out, c, position, k);
+                ++i;
+                continue;
+            }
+            if (stops_before(b, n, i)) {
+                return k;
             }
             const unsigned length = operand_length(c);
             const std::uint32_t value = operand_value(b + i + 1, length);
             out.put(k, position, value);
             k += Out::kept_long(value);
             i += 1 + length;
-            continue;
+            break;
         }
-        out.put(k, position, c & 0x7FU);
-        k += Out::kept_short(c);
-        position += c & ((c >> 7U) - 1U);
-        ++i;
     }
     return k;
 }
 
-std::size_t point_bound(std::span<const std::uint8_t> bytes)
+std::size_t points(std::span<const std::uint8_t> payload, ScanPoint* out)
 {
-    std::size_t bound = 0;
-    std::size_t i = 0;
-    for (; i + 8 <= bytes.size(); i += 8) {
-        bound += static_cast<std::size_t>(std::popcount(load_word(bytes.data() + i) & every_byte(high_bit)));
-    }
-    for (; i < bytes.size(); ++i) {
-        bound += bytes[i] >> 7U;
-    }
-    return bound;
+    return decode(payload, PointOut{out});
 }
 
-PayloadExtent extent(std::span<const std::uint8_t> bytes)
+std::size_t peaks(std::span<const std::uint8_t> payload, double* mz, float* intensity)
 {
-    const std::uint8_t* b = bytes.data();
-    const std::size_t n = bytes.size();
-    PayloadExtent found;
-    std::size_t ff_run = 0;
-    std::size_t i = 0;
-    while (i < n) {
-        if (ff_run == 0 && i + 8 <= n) {
-            const std::uint64_t word = load_word(b + i);
-            if (zero_bytes(~word) == 0) {
-                found.point_bound += static_cast<std::size_t>(std::popcount(word & every_byte(high_bit)));
-                i += 8;
-                continue;
-            }
-        }
-        ff_run = b[i] == 0xFF ? ff_run + 1 : 0;
-        found.point_bound += b[i] >> 7U;
-        ++i;
-        if (ff_run == 4) {
-            found.length = i - 4;
-            return found;
-        }
-    }
-    found.length = n;
-    return found;
+    return decode(payload, PeakOut{mz, intensity});
 }
 
-std::size_t decode_points(std::span<const std::uint8_t> bytes, ScanPoint* points)
-{
-    return decode(bytes, PointOut{points});
-}
-
-std::size_t decode_block_peaks(std::span<const std::uint8_t> window, double* mz, float* intensity)
-{
-    return decode(window.first(extent(window).length), PeakOut{mz, intensity});
-}
-
-constexpr PayloadKernels portable{extent, point_bound, decode_points, decode_block_peaks};
+constexpr PayloadKernels portable{"portable", points, peaks};
 
 }  // namespace
 

@@ -6,8 +6,8 @@
 
 #include "unique_fd.hpp"
 #include "payload_kernels.hpp"
-#include "point_list.hpp"
 #include "scan_window.hpp"
+#include "tarvok/raw/layout.hpp"
 #include "tarvok/raw/scan.hpp"
 
 namespace tarvok::raw {
@@ -36,28 +36,26 @@ std::expected<std::uint64_t, Error> buffer_length(int fd, std::uint64_t window_s
     return std::min(window_length, left);
 }
 
-}  // namespace
+struct Window {
+    std::uint64_t start = 0;
+    std::uint64_t length = 0;
+};
 
-std::expected<std::span<const std::uint8_t>, Error> read_window(const std::string& scan_path,
-                                                                std::uint64_t start_offset,
-                                                                std::uint64_t end_offset, WindowBuffer& buffer)
+// Both ends shift behind the block header; empty when the end is not beyond the start.
+Window window_of(std::uint64_t start_offset, std::uint64_t end_offset)
 {
-    const std::uint64_t window_start = start_offset + block_header_size;
-    const std::uint64_t window_end = end_offset + block_header_size;
-    if (window_end <= window_start) {
-        return std::span<const std::uint8_t>();
-    }
-    const std::uint64_t window_length = window_end - window_start;
+    const std::uint64_t start = start_offset + layout::block_header_size;
+    const std::uint64_t end = end_offset + layout::block_header_size;
+    return {start, end > start ? end - start : 0};
+}
 
-    int os_error = 0;
-    const UniqueFd fd = open_read_only(scan_path, os_error);
-    if (!fd) {
-        return std::unexpected(Error::from_errno(os_error));
-    }
-    if (::lseek(fd.get(), static_cast<off_t>(window_start), SEEK_SET) < 0) {
-        return std::unexpected(Error::from_errno(errno));
-    }
-    const std::expected<std::uint64_t, Error> length_found = buffer_length(fd.get(), window_start, window_length);
+// One read request for the window, `read_once(data, length)` being a read at
+// the descriptor's position or a positioned one.
+template <class ReadOnce>
+std::expected<std::span<const std::uint8_t>, Error> request_window(int fd, Window window, WindowBuffer& buffer,
+                                                                   ReadOnce read_once)
+{
+    const std::expected<std::uint64_t, Error> length_found = buffer_length(fd, window.start, window.length);
     if (!length_found) {
         return std::unexpected(length_found.error());
     }
@@ -65,7 +63,7 @@ std::expected<std::span<const std::uint8_t>, Error> read_window(const std::strin
     std::uint8_t* data = buffer.room(length);
     ssize_t delivered = 0;
     do {
-        delivered = ::read(fd.get(), data, length);
+        delivered = read_once(data, length);
     } while (delivered < 0 && errno == EINTR);
     if (delivered < 0) {
         return std::unexpected(Error::from_errno(errno));
@@ -73,28 +71,38 @@ std::expected<std::span<const std::uint8_t>, Error> read_window(const std::strin
     return std::span<const std::uint8_t>(data, static_cast<std::size_t>(delivered));
 }
 
+}  // namespace
+
+std::expected<std::span<const std::uint8_t>, Error> read_window(const std::string& scan_path,
+                                                                std::uint64_t start_offset,
+                                                                std::uint64_t end_offset, WindowBuffer& buffer)
+{
+    const Window window = window_of(start_offset, end_offset);
+    if (window.length == 0) {
+        return std::span<const std::uint8_t>();
+    }
+    int os_error = 0;
+    const UniqueFd fd = open_read_only(scan_path, os_error);
+    if (!fd) {
+        return std::unexpected(Error::from_errno(os_error));
+    }
+    if (::lseek(fd.get(), static_cast<off_t>(window.start), SEEK_SET) < 0) {
+        return std::unexpected(Error::from_errno(errno));
+    }
+    return request_window(fd.get(), window, buffer,
+                          [&](std::uint8_t* data, std::size_t length) { return ::read(fd.get(), data, length); });
+}
+
 std::expected<std::span<const std::uint8_t>, Error> read_window_at(int fd, std::uint64_t start_offset,
                                                                    std::uint64_t end_offset, WindowBuffer& buffer)
 {
-    const std::uint64_t window_start = start_offset + block_header_size;
-    const std::uint64_t window_end = end_offset + block_header_size;
-    if (window_end <= window_start) {
+    const Window window = window_of(start_offset, end_offset);
+    if (window.length == 0) {
         return std::span<const std::uint8_t>();
     }
-    const std::expected<std::uint64_t, Error> length_found = buffer_length(fd, window_start, window_end - window_start);
-    if (!length_found) {
-        return std::unexpected(length_found.error());
-    }
-    const auto length = static_cast<std::size_t>(*length_found);
-    std::uint8_t* data = buffer.room(length);
-    ssize_t delivered = 0;
-    do {
-        delivered = ::pread(fd, data, length, static_cast<off_t>(window_start));
-    } while (delivered < 0 && errno == EINTR);
-    if (delivered < 0) {
-        return std::unexpected(Error::from_errno(errno));
-    }
-    return std::span<const std::uint8_t>(data, static_cast<std::size_t>(delivered));
+    return request_window(fd, window, buffer, [&](std::uint8_t* data, std::size_t length) {
+        return ::pread(fd, data, length, static_cast<off_t>(window.start));
+    });
 }
 
 std::expected<std::vector<ScanPoint>, Error> read_scan_block(const std::string& scan_path, std::uint64_t start_offset,
@@ -106,9 +114,7 @@ std::expected<std::vector<ScanPoint>, Error> read_scan_block(const std::string& 
     if (!window) {
         return std::unexpected(window.error());
     }
-    const std::span<const std::uint8_t> bytes = *window;
-    const PayloadExtent extent = payload_kernels().extent(bytes);
-    return decode_within_bound(bytes.first(extent.length), extent.point_bound);
+    return decode_payload(window->first(payload_length(*window)));
 }
 
 }  // namespace tarvok::raw

@@ -10,10 +10,6 @@
 
 namespace tarvok::raw {
 
-// Offset of a block's payload behind its header; the read window of a block
-// is shifted by it at both ends.
-inline constexpr std::uint64_t block_header_size = 56;
-
 // Storage for the bytes of a window read. A buffer made for one read is
 // sized to its window; one kept across reads grows to the longest window.
 class WindowBuffer {
@@ -32,9 +28,10 @@ private:
     std::size_t capacity_ = 0;
 };
 
-// One open, one absolute seek, one read request and one close; the bytes
-// delivered, which live in `buffer` until its next use. An empty window is
-// answered without touching the file.
+// The window [start_offset, end_offset) shifted behind the block header at
+// both ends, with one open, one absolute seek, one read request and one close;
+// the bytes delivered, which live in `buffer` until its next use. An empty
+// window is answered without touching the file.
 std::expected<std::span<const std::uint8_t>, Error> read_window(const std::string& scan_path,
                                                                 std::uint64_t start_offset,
                                                                 std::uint64_t end_offset, WindowBuffer& buffer);

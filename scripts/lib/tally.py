@@ -1,10 +1,18 @@
 """Adds up the JUnit-style XML reports of GoogleTest and pytest in a folder."""
+import collections
 import pathlib
 import sys
 import xml.etree.ElementTree as ET
 
 
-def counts(path):
+def skip_reason(case):
+    """The last line of the skip message: GoogleTest puts the source location first."""
+    skipped = case.find("skipped")
+    message = skipped.get("message", "") if skipped is not None else ""
+    return message.strip().splitlines()[-1] if message.strip() else "no reason given"
+
+
+def counts(path, reasons):
     root = ET.parse(path).getroot()
     if root.tag not in ("testsuite", "testsuites"):
         return None
@@ -17,15 +25,20 @@ def counts(path):
                 failed += 1
             elif case.find("skipped") is not None or case.get("result") == "skipped":
                 skipped += 1
+                reasons[skip_reason(case)] += 1
     return total, failed, skipped
 
 
 def main(folder):
-    reports = [c for c in map(counts, sorted(pathlib.Path(folder).rglob("*.xml"))) if c is not None]
+    reasons = collections.Counter()
+    reports = [c for c in (counts(path, reasons) for path in sorted(pathlib.Path(folder).rglob("*.xml")))
+               if c is not None]
     total = failed = skipped = 0
     for t, f, s in reports:
         total, failed, skipped = total + t, failed + f, skipped + s
     passed = total - failed - skipped
+    for reason, count in sorted(reasons.items()):
+        print(f"skipped {count}: {reason}")
     print(f"{passed} passed, {failed} failed, {skipped} skipped ({len(reports)} reports)")
     return 1 if failed or not reports else 0
 

@@ -1,22 +1,22 @@
 """Byte-exact sample files: index streams, scan-data blocks and the sample writer."""
 
-import struct
 import subprocess
 from dataclasses import dataclass
 from pathlib import Path
 
-IDX_STREAM = "SampleSubtree/Sample1/Idx"
-BLOCK_HEADER = bytes(56)
-TERMINATOR = b"\xff\xff\xff\xff"
+import layout
+
+BLOCK_HEADER = bytes(layout.BLOCK_HEADER_SIZE)
+TERMINATOR = layout.END_MARKER
 
 
 def idx_record(block_offset, block_size=100, rt_min=0.0, level_code=1, opaque=bytes(16)):
-    """One 54-byte index record; the bytes nothing reads are zero."""
-    return struct.pack("<IIIfBB16s20x", block_offset, block_size, 0, rt_min, level_code, 0, opaque)
+    """One index record; the bytes nothing reads are zero."""
+    return layout.INDEX_RECORD.pack(block_offset, block_size, rt_min, level_code, opaque)
 
 
 def idx_stream(records, trailing=b""):
-    return bytes(32) + b"".join(records) + trailing
+    return bytes(layout.INDEX_HEADER_SIZE) + b"".join(records) + trailing
 
 
 @dataclass
@@ -31,7 +31,8 @@ def scan_layout(scans):
     records = []
     data = bytearray()
     for scan in scans:
-        records.append(idx_record(len(data), 57 + len(scan.payload), scan.rt_min, scan.level_code))
+        block_size = layout.RETAINED_BLOCK_SIZE_ABOVE + 1 + len(scan.payload)
+        records.append(idx_record(len(data), block_size, scan.rt_min, scan.level_code))
         data += BLOCK_HEADER + scan.payload + TERMINATOR
     return idx_stream(records), bytes(data)
 

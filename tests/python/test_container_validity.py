@@ -3,15 +3,16 @@ CFB reader that here refuses even potential defects."""
 
 import os
 import random
-import struct
 import subprocess
 from pathlib import Path
 
 import olefile
 import pytest
 
+import layout
+
 REPO_ROOT = Path(__file__).resolve().parents[2]
-IDX_PATH = "SampleSubtree/Sample1/Idx"
+IDX_PATH = layout.INDEX_STREAM_PATH
 
 
 @pytest.fixture(scope="module")
@@ -40,10 +41,8 @@ def storage_paths(ole):
 
 
 def index_stream(records, trailing=b""):
-    body = b"".join(
-        struct.pack("<II4xfBx16s20x", offset, size, rt, code, opaque) for offset, size, rt, code, opaque in records
-    )
-    return bytes(range(32)) + body + trailing
+    body = b"".join(layout.INDEX_RECORD.pack(*record) for record in records)
+    return bytes(range(layout.INDEX_HEADER_SIZE)) + body + trailing
 
 
 def write_exact(tool, tmp_path, out_name, idx=None, scan=None, streams=()):
@@ -70,7 +69,8 @@ def test_exact_sample_holds_exactly_the_given_bytes(tool, tmp_path):
         [(0, 64, 0.5, 1, bytes(range(16))), (64, 63, 1.25, 2, b"\xff" * 16)],
         trailing=b"\x01\x02\x03",
     )
-    scan = bytes(56) + bytes.fromhex("05830284ffffffff") + bytes(56) + bytes.fromhex("0afcc8ffffffff")
+    header = bytes(layout.BLOCK_HEADER_SIZE)
+    scan = header + bytes.fromhex("05830284ffffffff") + header + bytes.fromhex("0afcc8ffffffff")
     extra = [("SampleSubtree/Sample1/Other", b"other bytes"), ("Info", b"\x00\xff" * 10)]
     wiff = write_exact(tool, tmp_path, "exact.wiff", idx=idx, scan=scan, streams=extra)
 
@@ -85,7 +85,8 @@ def test_exact_sample_holds_exactly_the_given_bytes(tool, tmp_path):
 
 
 def test_no_idx_and_no_scan_leave_them_out(tool, tmp_path):
-    wiff = write_exact(tool, tmp_path, "bare.wiff", streams=[("SampleSubtree/Sample1/Idy", b"\x00" * 86)])
+    one_record = bytes(layout.INDEX_HEADER_SIZE + layout.INDEX_RECORD_SIZE)
+    wiff = write_exact(tool, tmp_path, "bare.wiff", streams=[("SampleSubtree/Sample1/Idy", one_record)])
     with open_strict(wiff) as ole:
         assert stream_paths(ole) == {"SampleSubtree/Sample1/Idy"}
     assert not (tmp_path / "bare.wiff.scan").exists()
@@ -114,15 +115,17 @@ def test_run_sample_is_a_consistent_pair(tool, tmp_path):
     with open_strict(tmp_path / "run.wiff") as ole:
         assert stream_paths(ole) == {IDX_PATH}
         idx = ole.openstream(IDX_PATH).read()
-    assert len(idx) == 32 + 54 * scans
+    assert len(idx) == layout.INDEX_HEADER_SIZE + layout.INDEX_RECORD_SIZE * scans
 
     expected_offset = 0
     previous_rt = -1.0
     for k in range(scans):
-        offset, size, rt, code = struct.unpack_from("<II4xfB", idx, 32 + 54 * k)
+        at = layout.INDEX_HEADER_SIZE + layout.INDEX_RECORD_SIZE * k
+        offset, size, rt, code, _ = layout.INDEX_RECORD.unpack_from(idx, at)
         assert offset == expected_offset
-        assert scan[offset + size - 4 : offset + size] == b"\xff\xff\xff\xff"
-        assert b"\xff\xff\xff\xff" not in scan[offset + 56 : offset + size - 4]
+        payload_end = offset + size - len(layout.END_MARKER)
+        assert scan[payload_end : offset + size] == layout.END_MARKER
+        assert layout.END_MARKER not in scan[offset + layout.BLOCK_HEADER_SIZE : payload_end]
         assert code == (1 if k % 11 == 0 else 2)
         assert rt > previous_rt
         previous_rt = rt

@@ -14,10 +14,11 @@ import textwrap
 import pytest
 
 from conftest import MODULE_DIR
-from sample_files import Scan, idx_record, idx_stream
+from layout import INDEX_STREAM_PATH, RETAINED_BLOCK_SIZE_ABOVE
+from sample_files import BLOCK_HEADER, Scan, idx_record, idx_stream
 
-TWO_BLOCKS = (bytes(56) + bytes.fromhex("05830284ffffffff")
-              + bytes(56) + bytes.fromhex("0afcc8ffffffff"))
+TWO_BLOCKS = (BLOCK_HEADER + bytes.fromhex("05830284ffffffff")
+              + BLOCK_HEADER + bytes.fromhex("0afcc8ffffffff"))
 UNDER_ASAN = "libasan" in os.environ.get("LD_PRELOAD", "")
 
 
@@ -197,11 +198,11 @@ def construction_kinds(sample_writer, base, generated_run):
         ("no wiff file", str(base / "missing.wiff"), RuntimeError, "I/O error: No such file or directory"),
         ("not a container", str(text), RuntimeError, "I/O error: "),
         ("no index stream", str(exact("no-idx.wiff", streams=[("Other", b"x")], scan=TWO_BLOCKS)), RuntimeError,
-         "parse error: Stream 'SampleSubtree/Sample1/Idx' not found: "),
+         f"parse error: Stream '{INDEX_STREAM_PATH}' not found: "),
         ("damaged container", str(damaged), RuntimeError, "I/O error: "),
         ("index too short", str(exact("short.wiff", idx=bytes(31), scan=TWO_BLOCKS)), RuntimeError,
          "parse error: Idx stream too short for header"),
-        ("no record retained", str(exact("none.wiff", idx=idx_stream([idx_record(0, 56)]), scan=TWO_BLOCKS)),
+        ("no record retained", str(exact("none.wiff", idx=idx_stream([idx_record(0, RETAINED_BLOCK_SIZE_ABOVE)]), scan=TWO_BLOCKS)),
          RuntimeError, "parse error: Idx stream contained no valid scan records"),
         ("NUL in the path", str(small) + "\0", RuntimeError, "parse error: .wiff.scan file not found: "),
         ("path not a str", str(small).encode(), TypeError, ""),

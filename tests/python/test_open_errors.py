@@ -1,5 +1,6 @@
 import pytest
 
+from layout import INDEX_HEADER_SIZE, INDEX_RECORD_SIZE, INDEX_STREAM_PATH, RETAINED_BLOCK_SIZE_ABOVE
 from sample_files import Scan, idx_record, idx_stream, scan_layout
 
 
@@ -65,12 +66,12 @@ def test_wiff_that_is_a_directory(tarvok, tmp_path):
 @pytest.mark.parametrize("streams", [
     [],
     [("SampleSubtree/Sample1/Other", b"x" * 100)],
-    [("SampleSubtree/Sample1/Idx/Inner", idx_stream([idx_record(0)]))],
+    [(INDEX_STREAM_PATH + "/Inner", idx_stream([idx_record(0)]))],
 ])
 def test_container_without_index_stream(tarvok, tmp_path, sample_writer, streams):
     wiff = sample_writer.exact(tmp_path / "run1.wiff", idx=None, scan=bytes(100), streams=streams)
     message = open_failure(tarvok, str(wiff))
-    assert message.startswith("parse error: Stream 'SampleSubtree/Sample1/Idx' not found: ")
+    assert message.startswith(f"parse error: Stream '{INDEX_STREAM_PATH}' not found: ")
 
 
 def test_index_stream_found_without_regard_to_case(tarvok, tmp_path, sample_writer):
@@ -81,10 +82,11 @@ def test_index_stream_found_without_regard_to_case(tarvok, tmp_path, sample_writ
 
 @pytest.mark.parametrize("idx, message", [
     (b"", "Idx stream too short for header"),
-    (bytes(31), "Idx stream too short for header"),
-    (bytes(32), "Idx stream contained no valid scan records"),
-    (idx_stream([], trailing=idx_record(0, 57)[:53]), "Idx stream contained no valid scan records"),
-    (idx_stream([idx_record(0, 56)]), "Idx stream contained no valid scan records"),
+    (bytes(INDEX_HEADER_SIZE - 1), "Idx stream too short for header"),
+    (bytes(INDEX_HEADER_SIZE), "Idx stream contained no valid scan records"),
+    (idx_stream([], trailing=idx_record(0, RETAINED_BLOCK_SIZE_ABOVE + 1)[:INDEX_RECORD_SIZE - 1]),
+     "Idx stream contained no valid scan records"),
+    (idx_stream([idx_record(0, RETAINED_BLOCK_SIZE_ABOVE)]), "Idx stream contained no valid scan records"),
     (idx_stream([idx_record(0, 0), idx_record(64, 20)]), "Idx stream contained no valid scan records"),
 ])
 def test_unusable_index_stream(tarvok, tmp_path, sample_writer, idx, message):

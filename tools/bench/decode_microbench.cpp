@@ -6,9 +6,9 @@
 #include <string>
 #include <vector>
 
+#include "oracle/oracle.hpp"
 #include "payload_kernels.hpp"
 #include "sample_writer/sample_writer.hpp"
-#include "simple_decoder.hpp"
 
 namespace {
 
@@ -28,8 +28,8 @@ Payloads run_payloads()
     Payloads payloads{"run", {}};
     for (std::size_t i = 0; i < run.index.size(); ++i) {
         const std::size_t end = i + 1 < run.index.size() ? run.index[i + 1].block_offset : run.scan_bytes.size();
-        payloads.blocks.emplace_back(run.scan_bytes.begin() + run.index[i].block_offset + 56,
-                                     run.scan_bytes.begin() + static_cast<std::ptrdiff_t>(end) - 4);
+        const oracle::Bytes payload = oracle::payload(oracle::window(run.scan_bytes, run.index[i].block_offset, end));
+        payloads.blocks.emplace_back(payload.begin(), payload.end());
     }
     return payloads;
 }
@@ -92,19 +92,20 @@ void register_decoder(const std::string& name, const Payloads& payloads, Decode 
     });
 }
 
-void register_kernels(const std::string& name, const PayloadKernels& kernels, const Payloads& payloads)
+void register_kernels(const PayloadKernels& kernels, const Payloads& payloads)
 {
+    const std::string name = kernels.name;
     register_decoder(name + "_points", payloads, [&kernels](Span block) {
         thread_local std::vector<tarvok::raw::ScanPoint> points;
-        points.resize(kernels.point_bound(block) + tarvok::raw::decode_slack);
-        return kernels.decode_points(block, points.data());
+        points.resize(std::max(points.size(), block.size() + tarvok::raw::decode_slack));
+        return kernels.points(block, points.data());
     });
-    register_decoder(name + "_block_peaks", payloads, [&kernels](Span block) {
+    register_decoder(name + "_peaks", payloads, [&kernels](Span block) {
         thread_local std::vector<double> mz;
         thread_local std::vector<float> intensity;
         mz.resize(std::max(mz.size(), block.size() + tarvok::raw::decode_slack));
         intensity.resize(mz.size());
-        return kernels.decode_block_peaks(block, mz.data(), intensity.data());
+        return kernels.peaks(block, mz.data(), intensity.data());
     });
 }
 
@@ -114,11 +115,13 @@ int main(int argc, char** argv)
 {
     static const std::vector<Payloads> payloads = all_payloads();
     for (const Payloads& set : payloads) {
-        register_decoder("simple_decode", set, [](Span block) { return bench::simple_decode(block).size(); });
+        register_decoder("simple_decode", set, [](Span block) { return oracle::decode(block).points.size(); });
         register_decoder("decode_payload", set, [](Span block) { return tarvok::raw::decode_payload(block).size(); });
-        register_kernels("portable", tarvok::raw::portable_kernels(), set);
-        if (const PayloadKernels* avx512 = tarvok::raw::avx512_kernels()) {
-            register_kernels("avx512", *avx512, set);
+        register_kernels(tarvok::raw::portable_kernels(), set);
+        for (const PayloadKernels* faster : {tarvok::raw::avx2_kernels(), tarvok::raw::avx512_kernels()}) {
+            if (faster != nullptr) {
+                register_kernels(*faster, set);
+            }
         }
     }
     benchmark::Initialize(&argc, argv);

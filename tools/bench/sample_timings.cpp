@@ -12,9 +12,9 @@
 #include <string>
 #include <vector>
 
+#include "oracle/oracle.hpp"
 #include "payload_kernels.hpp"
 #include "scan_window.hpp"
-#include "simple_decoder.hpp"
 #include "tarvok/raw/scan.hpp"
 #include "tarvok/reader.hpp"
 #include "timing.hpp"
@@ -53,14 +53,9 @@ bool read_whole(const std::string& path, std::vector<std::uint8_t>& bytes)
 // of the whole file.
 std::vector<Span> payloads_of(const std::vector<std::uint8_t>& scan, const std::vector<Window>& windows)
 {
-    static constexpr std::uint8_t terminator[] = {0xFF, 0xFF, 0xFF, 0xFF};
     std::vector<Span> payloads;
     for (const Window& window : windows) {
-        const std::uint64_t start = std::min<std::uint64_t>(window.start_offset + 56, scan.size());
-        const std::uint64_t end = std::min<std::uint64_t>(window.end_offset + 56, scan.size());
-        const Span bytes = end > start ? Span(scan).subspan(start, end - start) : Span();
-        const auto cut = std::search(bytes.begin(), bytes.end(), std::begin(terminator), std::end(terminator));
-        payloads.push_back(bytes.first(static_cast<std::size_t>(cut - bytes.begin())));
+        payloads.push_back(oracle::payload(oracle::window(scan, window.start_offset, window.end_offset)));
     }
     return payloads;
 }
@@ -121,7 +116,7 @@ int main(int argc, char** argv)
     const double simple_s = bench::median_seconds(repetitions, [&] {
         simple_points = 0;
         for (const Span payload : payloads) {
-            simple_points += bench::simple_decode(payload).size();
+            simple_points += oracle::decode(payload).points.size();
         }
     });
     std::size_t points = 0;
@@ -146,7 +141,7 @@ int main(int argc, char** argv)
                 mz.resize(payload.size() + tarvok::raw::decode_slack);
                 intensity.resize(mz.size());
             }
-            peaks += kernels.decode_block_peaks(payload, mz.data(), intensity.data());
+            peaks += kernels.peaks(payload, mz.data(), intensity.data());
         }
     });
 
@@ -196,7 +191,7 @@ int main(int argc, char** argv)
         "\"decode_s\": %.6f, \"peak_decode_s\": %.6f, \"block_io_s\": %.6f, \"iterate_s\": %.6f, "
         "\"iterate_faults\": %ld, \"retained_bytes\": %zu, \"retained_write_s\": %.6f}\n",
         windows.size(), scan.size(), payload_bytes, delivered, points, peaks,
-        &kernels == tarvok::raw::avx512_kernels() ? "avx512" : "portable", repetitions, read_s, simple_s, decode_s,
+        kernels.name, repetitions, read_s, simple_s, decode_s,
         peak_decode_s, block_io_s, iterate_s, iterate_faults[iterate_faults.size() / 2], retained,
         fresh_write_seconds(retained));
     return 0;

@@ -17,7 +17,7 @@
 #include <vector>
 
 #include "melvane_core/spectrum_source.hpp"
-#include "reference_rules.hpp"
+#include "oracle/oracle.hpp"
 #include "report.hpp"
 #include "scratch_dir.hpp"
 #include "stderr_trap.hpp"
@@ -64,17 +64,10 @@ void expect_spectrum(const melvane_core::SpectrumRecord& spectrum, std::size_t i
         !same_time(spectrum.retention_time_sec, static_cast<double>(record.retention_time_min) * 60.0)) {
         fuzz::fail(at + "wrong MS level, MSn data or retention time");
     }
-    std::vector<double> mz;
-    std::vector<float> intensity;
-    for (const tarvok::raw::ScanPoint& point : fuzz::reference::read_block(scan, record.block_offset, end_offset)) {
-        if (point.intensity != 0) {
-            mz.push_back(static_cast<double>(point.position));
-            intensity.push_back(static_cast<float>(point.intensity));
-        }
-    }
-    if (spectrum.mz != mz || spectrum.intensity != intensity) {
+    const oracle::Peaks want = oracle::peaks(oracle::read_block(scan, record.block_offset, end_offset));
+    if (spectrum.mz != want.mz || spectrum.intensity != want.intensity) {
         fuzz::fail(at + std::to_string(spectrum.mz.size()) + " m/z and " + std::to_string(spectrum.intensity.size()) +
-                   " intensity values where the rules give " + std::to_string(mz.size()) + " peaks, or other values");
+                   " intensity values where the rules give " + std::to_string(want.mz.size()) + " peaks, or other values");
     }
 }
 

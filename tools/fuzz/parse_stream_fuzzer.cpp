@@ -6,7 +6,7 @@
 #include <span>
 #include <string>
 
-#include "reference_rules.hpp"
+#include "oracle/oracle.hpp"
 #include "report.hpp"
 #include "stderr_trap.hpp"
 #include "tarvok/raw/idx.hpp"
@@ -27,7 +27,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     static const fuzz::StderrTrap trap;
     const std::span<const std::uint8_t> bytes(data, size);
     const auto got = tarvok::raw::IdxRecord::parse_stream(bytes);
-    const fuzz::reference::ParsedIndex want = fuzz::reference::parse_index(bytes);
+    const oracle::ParsedIndex want = oracle::parse_index(bytes);
     if (!got) {
         const std::string expected = "parse error: " + want.error;
         if (want.error.empty() || got.error().display() != expected) {

@@ -1,14 +1,17 @@
-// Differential: read_scan_block on a file of fuzzed bytes and a fuzzed window
-// against the window, cut and decode rules applied to the bytes in memory.
+// Differential: read_scan_block and read_block_peaks on a file of fuzzed bytes
+// and a fuzzed window against the window, cut and decode rules applied to the
+// bytes in memory.
 //
 // Input: start offset (4 bytes, little-endian), end offset (4 bytes), then
 // the scan-data file. The offsets are 32-bit as the index stores them.
 #include <cstddef>
 #include <cstdint>
 #include <span>
+#include <vector>
 
+#include "block_peaks.hpp"
 #include "compare.hpp"
-#include "reference_rules.hpp"
+#include "oracle/oracle.hpp"
 #include "report.hpp"
 #include "scratch_dir.hpp"
 #include "stderr_trap.hpp"
@@ -42,7 +45,17 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (!points) {
         fuzz::fail("read_scan_block failed on a readable file: " + points.error().display());
     }
-    fuzz::expect_same_points("read_scan_block", *points, fuzz::reference::read_block(file, start, end));
+    const std::vector<tarvok::raw::ScanPoint> want = oracle::read_block(file, start, end);
+    fuzz::expect_same_points("read_scan_block", *points, want);
+
+    static tarvok::raw::BlockScratch scratch;
+    oracle::Peaks peaks;
+    if (!tarvok::raw::read_block_peaks(scan_path, start, end, scratch, peaks.mz, peaks.intensity)) {
+        fuzz::fail("read_block_peaks failed on a readable file");
+    }
+    if (peaks != oracle::peaks(want)) {
+        fuzz::fail("read_block_peaks differs from the rules");
+    }
     trap.check();
     return 0;
 }

@@ -7,6 +7,7 @@
 #include "command_line.hpp"
 #include "read_file.hpp"
 #include "sample_writer/sample_writer.hpp"
+#include "tarvok/raw/layout.hpp"
 
 namespace {
 
@@ -45,7 +46,7 @@ int exact(const ExactCommand& command) {
         if (!bytes) {
             return fail(bytes.error());
         }
-        streams.push_back({"SampleSubtree/Sample1/Idx", std::move(*bytes)});
+        streams.push_back({std::string(tarvok::raw::layout::index_stream_path), std::move(*bytes)});
     }
     for (const auto& extra : command.streams) {
         auto bytes = sample_writer::cli::read_file(extra.bytes_file);

@@ -6,12 +6,13 @@
 #include "payload_encoding.hpp"
 #include "prng.hpp"
 #include "sample_writer/sample_writer.hpp"
+#include "tarvok/raw/layout.hpp"
 
 namespace sample_writer {
 
 namespace {
 
-constexpr std::size_t block_header_size = 56;
+using tarvok::raw::layout::block_header_size;
 constexpr std::uint32_t scans_per_cycle = 11;
 
 struct ScanShape {
@@ -94,7 +95,7 @@ Run make_run(const RunOptions& options) {
     run.scan_bytes.reserve(
         std::min<std::size_t>(std::size_t{options.scans} * 3500, std::numeric_limits<std::uint32_t>::max()));
     std::vector<std::uint8_t>& out = run.scan_bytes;
-    constexpr std::uint8_t terminator[] = {0xFF, 0xFF, 0xFF, 0xFF};
+    constexpr std::uint8_t terminator[tarvok::raw::layout::end_marker_size] = {0xFF, 0xFF, 0xFF, 0xFF};
 
     for (std::uint32_t scan = 0; scan < options.scans; ++scan) {
         const ScanShape& shape = scan % scans_per_cycle == 0 ? survey_scan : fragment_scan;

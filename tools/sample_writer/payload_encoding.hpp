@@ -3,12 +3,16 @@
 #include <cstdint>
 #include <vector>
 
+#include "tarvok/raw/layout.hpp"
+
 namespace sample_writer {
 
+namespace layout = tarvok::raw::layout;
+
 // Largest step one delta opcode can carry.
-inline constexpr std::uint32_t max_delta_byte = 0x7F;
+inline constexpr std::uint32_t max_delta_byte = layout::last_delta_opcode;
 // Largest intensity that fits in a one-byte opcode.
-inline constexpr std::uint32_t max_inline_intensity = 0x7B;
+inline constexpr std::uint32_t max_inline_intensity = layout::last_short_point_opcode - layout::first_short_point_opcode;
 
 inline void append_delta(std::vector<std::uint8_t>& out, std::uint32_t step) {
     for (; step > max_delta_byte; step -= max_delta_byte) {
@@ -21,7 +25,7 @@ inline void append_delta(std::vector<std::uint8_t>& out, std::uint32_t step) {
 
 inline void append_intensity(std::vector<std::uint8_t>& out, std::uint32_t value) {
     if (value <= max_inline_intensity) {
-        out.push_back(static_cast<std::uint8_t>(0x80 + value));
+        out.push_back(static_cast<std::uint8_t>(layout::first_short_point_opcode + value));
         return;
     }
     std::uint32_t operand_bytes = 4;
@@ -32,7 +36,7 @@ inline void append_intensity(std::vector<std::uint8_t>& out, std::uint32_t value
     } else if (value <= 0xFFFFFFU) {
         operand_bytes = 3;
     }
-    out.push_back(static_cast<std::uint8_t>(0xFB + operand_bytes));
+    out.push_back(static_cast<std::uint8_t>(layout::first_long_opcode - 1 + operand_bytes));
     for (std::uint32_t i = 0; i < operand_bytes; ++i) {
         out.push_back(static_cast<std::uint8_t>(value >> (8 * i)));
     }

@@ -3,6 +3,7 @@
 #include <random>
 
 #include "block_peaks.hpp"
+#include "oracle/oracle.hpp"
 #include "payload_cases.hpp"
 #include "sample_writer/sample_writer.hpp"
 #include "tarvok/raw/scan.hpp"
@@ -11,25 +12,7 @@
 namespace decode_test {
 namespace {
 
-struct Lists {
-    std::vector<double> mz;
-    std::vector<float> intensity;
-
-    friend bool operator==(const Lists&, const Lists&) = default;
-};
-
-// What the iterator makes of read_scan_block's points.
-Lists lists_from_points(const std::vector<tarvok::raw::ScanPoint>& points)
-{
-    Lists lists;
-    for (const tarvok::raw::ScanPoint& point : points) {
-        if (point.intensity != 0) {
-            lists.mz.push_back(static_cast<double>(point.position));
-            lists.intensity.push_back(static_cast<float>(point.intensity));
-        }
-    }
-    return lists;
-}
+using Lists = oracle::Peaks;
 
 class BlockPeaks : public testing::Test {
 protected:
@@ -61,7 +44,7 @@ protected:
         ASSERT_TRUE(points.has_value());
         Lists lists;
         ASSERT_TRUE(tarvok::raw::read_block_peaks(path_, start, end, scratch_, lists.mz, lists.intensity));
-        EXPECT_EQ(lists, lists_from_points(*points));
+        EXPECT_EQ(lists, oracle::peaks(*points));
         EXPECT_EQ(lists.mz.capacity(), lists.mz.size());
         EXPECT_EQ(lists.intensity.capacity(), lists.intensity.size());
     }

@@ -1,12 +1,13 @@
-#include <memory>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
+#include <memory>
 #include <random>
 
+#include "oracle/oracle.hpp"
 #include "payload_cases.hpp"
 #include "payload_kernels.hpp"
-#include "reference_decoder.hpp"
 
 namespace decode_test {
 namespace {
@@ -22,7 +23,9 @@ struct KernelSet {
 
 std::vector<KernelSet> kernel_sets()
 {
-    return {{"portable", &tarvok::raw::portable_kernels()}, {"avx512", tarvok::raw::avx512_kernels()}};
+    return {{"portable", &tarvok::raw::portable_kernels()},
+            {"avx2", tarvok::raw::avx2_kernels()},
+            {"avx512", tarvok::raw::avx512_kernels()}};
 }
 
 std::string hex(Span bytes)
@@ -36,37 +39,21 @@ std::string hex(Span bytes)
     return bytes.size() > 96 ? text + "..." : text;
 }
 
-struct Peaks {
-    std::vector<double> mz;
-    std::vector<float> intensity;
-
-    friend bool operator==(const Peaks&, const Peaks&) = default;
-};
-
-Peaks reference_peaks(Span bytes)
+// The room the points output asks for: a slot for each byte with the high
+// bit set, and the slack.
+std::vector<ScanPoint> point_room(Span bytes)
 {
-    Peaks peaks;
-    for (const ScanPoint& point : reference_decode(bytes)) {
-        if (point.intensity != 0) {
-            peaks.mz.push_back(static_cast<double>(point.position));
-            peaks.intensity.push_back(static_cast<float>(point.intensity));
-        }
-    }
-    return peaks;
+    const auto bound = static_cast<std::size_t>(std::ranges::count_if(bytes, [](std::uint8_t b) { return b >= 0x80; }));
+    return std::vector<ScanPoint>(bound + tarvok::raw::decode_slack);
 }
 
-// Every pass of a kernel set against the oracle; the message names the first
-// difference.
-testing::AssertionResult agrees_with_reference(const PayloadKernels& kernels, Span bytes)
+// Both outputs of a kernel set and the terminator search against the oracle;
+// the message names the first difference.
+testing::AssertionResult agrees_with_oracle(const PayloadKernels& kernels, Span bytes)
 {
-    const std::vector<ScanPoint> expected = reference_decode(bytes);
-    const std::size_t bound = kernels.point_bound(bytes);
-    if (bound < expected.size()) {
-        return testing::AssertionFailure() << "point bound " << bound << " below " << expected.size()
-                                           << " points of " << hex(bytes);
-    }
-    std::vector<ScanPoint> points(bound + tarvok::raw::decode_slack);
-    points.resize(kernels.decode_points(bytes, points.data()));
+    const std::vector<ScanPoint> expected = oracle::decode(bytes).points;
+    std::vector<ScanPoint> points = point_room(bytes);
+    points.resize(kernels.points(bytes, points.data()));
     for (std::size_t k = 0; k < std::max(points.size(), expected.size()); ++k) {
         if (k >= points.size() || k >= expected.size() || points[k] != expected[k]) {
             return testing::AssertionFailure() << "points differ at " << k << " (" << points.size() << " vs "
@@ -74,24 +61,20 @@ testing::AssertionResult agrees_with_reference(const PayloadKernels& kernels, Sp
         }
     }
 
-    const std::size_t length = reference_payload_length(bytes);
-    Peaks peaks;
+    oracle::Peaks peaks;
     peaks.mz.resize(bytes.size() + tarvok::raw::decode_slack);
     peaks.intensity.resize(bytes.size() + tarvok::raw::decode_slack);
-    const std::size_t count = kernels.decode_block_peaks(bytes, peaks.mz.data(), peaks.intensity.data());
+    const std::size_t count = kernels.peaks(bytes, peaks.mz.data(), peaks.intensity.data());
     peaks.mz.resize(count);
     peaks.intensity.resize(count);
-    if (peaks != reference_peaks(bytes.first(length))) {
-        return testing::AssertionFailure() << "block peaks differ in " << hex(bytes);
+    if (peaks != oracle::peaks(expected)) {
+        return testing::AssertionFailure() << "peaks differ in " << hex(bytes);
     }
 
-    const tarvok::raw::PayloadExtent extent = kernels.extent(bytes);
-    if (extent.length != length) {
-        return testing::AssertionFailure() << "payload length " << extent.length << " instead of " << length
-                                           << " in " << hex(bytes);
-    }
-    if (extent.point_bound < reference_decode(bytes.first(length)).size()) {
-        return testing::AssertionFailure() << "extent bound too small in " << hex(bytes);
+    const std::size_t length = tarvok::raw::payload_length(bytes);
+    if (length != oracle::payload(bytes).size()) {
+        return testing::AssertionFailure() << "payload length " << length << " instead of "
+                                           << oracle::payload(bytes).size() << " in " << hex(bytes);
     }
     return testing::AssertionSuccess();
 }
@@ -119,7 +102,7 @@ TEST_P(Kernels, AgreeOnRandomPayloadsOfEveryShape)
             std::mt19937_64 random(seed);
             const std::size_t length = seed % 50 == 0 ? 20000 : random() % 1200;
             const Bytes bytes = shape.make(random, length);
-            ASSERT_TRUE(agrees_with_reference(kernels(), bytes)) << shape.name << " seed " << seed;
+            ASSERT_TRUE(agrees_with_oracle(kernels(), bytes)) << shape.name << " seed " << seed;
         }
     }
 }
@@ -131,7 +114,7 @@ TEST_P(Kernels, AgreeAtEveryTruncationPoint)
             std::mt19937_64 random(seed);
             const Bytes bytes = shape.make(random, seed == 0 ? 1500 : 300);
             for (std::size_t cut = 0; cut <= bytes.size(); ++cut) {
-                ASSERT_TRUE(agrees_with_reference(kernels(), Span(bytes).first(cut)))
+                ASSERT_TRUE(agrees_with_oracle(kernels(), Span(bytes).first(cut)))
                     << shape.name << " seed " << seed << " cut " << cut;
             }
         }
@@ -165,7 +148,7 @@ TEST_P(Kernels, AgreeOnEdgePatternsAtEveryOffset)
                 for (std::size_t i = 0; i < tail; ++i) {
                     bytes.push_back(i % 2 == 0 ? 0x07 : 0x8A);
                 }
-                ASSERT_TRUE(agrees_with_reference(kernels(), bytes)) << "offset " << offset << " tail " << tail;
+                ASSERT_TRUE(agrees_with_oracle(kernels(), bytes)) << "offset " << offset << " tail " << tail;
             }
         }
     }
@@ -179,7 +162,7 @@ TEST_P(Kernels, ReadNothingPastTheEnd)
         for (std::size_t length = 1; length <= 200; ++length) {
             const auto exact = std::make_unique<std::uint8_t[]>(length);
             exact[length - 1] = last;
-            ASSERT_TRUE(agrees_with_reference(kernels(), Span(exact.get(), length)))
+            ASSERT_TRUE(agrees_with_oracle(kernels(), Span(exact.get(), length)))
                 << "length " << length << " last " << int{last};
         }
     }
@@ -193,10 +176,10 @@ TEST_P(Kernels, PositionWrapsModulo32Bits)
         bytes.insert(bytes.end(), 33818640, 0x7F);
         const Bytes around_wrap{0x0F, 0x85, 0x02, 0x86, 0xFC, 0x90, 0x7F, 0xFD, 0x00, 0x01};
         bytes.insert(bytes.end(), around_wrap.begin(), around_wrap.end());
-        ASSERT_TRUE(agrees_with_reference(kernels(), bytes)) << "lead " << lead;
+        ASSERT_TRUE(agrees_with_oracle(kernels(), bytes)) << "lead " << lead;
 
-        std::vector<ScanPoint> points(kernels().point_bound(bytes) + tarvok::raw::decode_slack);
-        points.resize(kernels().decode_points(bytes, points.data()));
+        std::vector<ScanPoint> points = point_room(bytes);
+        points.resize(kernels().points(bytes, points.data()));
         const std::vector<ScanPoint> expected{{4294967295U, 5}, {1, 6}, {1, 0x90}, {128, 256}};
         EXPECT_EQ(points, expected);
     }
@@ -204,6 +187,19 @@ TEST_P(Kernels, PositionWrapsModulo32Bits)
 
 INSTANTIATE_TEST_SUITE_P(Sets, Kernels, testing::ValuesIn(kernel_sets()),
                          [](const testing::TestParamInfo<KernelSet>& info) { return info.param.name; });
+
+// The set the library decodes with follows the build's kernel option.
+TEST(KernelChoice, FastestSetUnlessThePortableOneIsForced)
+{
+#ifdef TARVOK_PORTABLE_KERNEL
+    const PayloadKernels* expected = &tarvok::raw::portable_kernels();
+#else
+    const PayloadKernels* expected = tarvok::raw::avx512_kernels() != nullptr ? tarvok::raw::avx512_kernels()
+                                     : tarvok::raw::avx2_kernels() != nullptr ? tarvok::raw::avx2_kernels()
+                                                                              : &tarvok::raw::portable_kernels();
+#endif
+    EXPECT_EQ(&tarvok::raw::payload_kernels(), expected) << tarvok::raw::payload_kernels().name;
+}
 
 }  // namespace
 }  // namespace decode_test

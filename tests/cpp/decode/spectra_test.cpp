@@ -1,7 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "melvane_core/spectrum_source.hpp"
-#include "reference_decoder.hpp"
+#include "oracle/oracle.hpp"
 #include "sample_writer/sample_writer.hpp"
 #include "tarvok/reader.hpp"
 #include "fixtures.hpp"
@@ -26,23 +26,14 @@ TEST(Spectra, RunDecodesToTheReferencePeaksAtExactCapacity)
 
     const std::span<const std::uint8_t> scan(run.scan_bytes);
     for (std::size_t i = 0; i < spectra.size(); ++i) {
-        const std::size_t start = run.index[i].block_offset + 56;
-        const std::size_t end = i + 1 < spectra.size() ? run.index[i + 1].block_offset + 56 : scan.size();
-        const std::span<const std::uint8_t> window = scan.subspan(start, end - start);
-        std::vector<double> mz;
-        std::vector<float> intensity;
-        for (const tarvok::raw::ScanPoint& point : reference_decode(window.first(reference_payload_length(window)))) {
-            if (point.intensity != 0) {
-                mz.push_back(point.position);
-                intensity.push_back(static_cast<float>(point.intensity));
-            }
-        }
+        const std::uint64_t end = i + 1 < spectra.size() ? run.index[i + 1].block_offset : scan.size();
+        const oracle::Peaks peaks = oracle::peaks(oracle::read_block(scan, run.index[i].block_offset, end));
         SCOPED_TRACE(testing::Message() << "spectrum " << i);
-        ASSERT_FALSE(mz.empty());
-        EXPECT_EQ(spectra[i].mz, mz);
-        EXPECT_EQ(spectra[i].intensity, intensity);
-        EXPECT_EQ(spectra[i].mz.capacity(), mz.size());
-        EXPECT_EQ(spectra[i].intensity.capacity(), intensity.size());
+        ASSERT_FALSE(peaks.mz.empty());
+        EXPECT_EQ(spectra[i].mz, peaks.mz);
+        EXPECT_EQ(spectra[i].intensity, peaks.intensity);
+        EXPECT_EQ(spectra[i].mz.capacity(), peaks.mz.size());
+        EXPECT_EQ(spectra[i].intensity.capacity(), peaks.intensity.size());
     }
 }
 

@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "opcode_decoder.hpp"
+#include "oracle/oracle.hpp"
 #include "sample_writer/sample_writer.hpp"
 
 namespace sample_writer {
@@ -52,8 +52,8 @@ TEST(EncodePayloadRoundTrip, DecodesBackToTheSamePoints) {
         const std::uint32_t widths[] = {0x7F, 0xFF, 0xFFFF, 0xFFFFFF, 0xFFFFFFFF};
         points.push_back({position, static_cast<std::uint32_t>(state) & widths[(high >> 16) % 5]});
     }
-    const auto decoded = testing::decode_opcodes(encode_payload(points));
-    ASSERT_TRUE(decoded.well_formed);
+    const auto decoded = oracle::decode(encode_payload(points));
+    ASSERT_TRUE(decoded.complete);
     ASSERT_EQ(decoded.points.size(), points.size());
     for (std::size_t i = 0; i < points.size(); ++i) {
         EXPECT_EQ(decoded.points[i].position, points[i].position) << "point " << i;

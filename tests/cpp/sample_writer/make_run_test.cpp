@@ -3,17 +3,19 @@
 #include <algorithm>
 #include <array>
 
-#include "opcode_decoder.hpp"
+#include "oracle/oracle.hpp"
 #include "sample_writer/sample_writer.hpp"
+#include "tarvok/raw/layout.hpp"
 
 namespace sample_writer {
 namespace {
 
-constexpr std::size_t header_size = 56;
-constexpr std::array<std::uint8_t, 4> terminator{0xFF, 0xFF, 0xFF, 0xFF};
+using tarvok::raw::layout::block_header_size;
+constexpr std::array<std::uint8_t, tarvok::raw::layout::end_marker_size> terminator{0xFF, 0xFF, 0xFF, 0xFF};
 
 std::span<const std::uint8_t> payload_of(const sample_writer::Run& run, const IndexEntry& entry) {
-    return std::span(run.scan_bytes).subspan(entry.block_offset + header_size, entry.block_size - header_size - 4);
+    return std::span(run.scan_bytes).subspan(entry.block_offset + block_header_size,
+                                           entry.block_size - block_header_size - terminator.size());
 }
 
 // One run shared by the shape tests: 2,000 scans is a tenth of the default.
@@ -42,7 +44,7 @@ TEST(MakeRun, BlocksAreContiguousAndTerminated) {
     std::size_t expected_offset = 0;
     for (const IndexEntry& entry : run.index) {
         ASSERT_EQ(entry.block_offset, expected_offset);
-        ASSERT_GT(entry.block_size, header_size + terminator.size());
+        ASSERT_GT(entry.block_size, block_header_size + terminator.size());
         expected_offset += entry.block_size;
         const auto tail = std::span(run.scan_bytes).subspan(expected_offset - 4, 4);
         ASSERT_TRUE(std::ranges::equal(tail, terminator)) << "block at " << entry.block_offset;
@@ -61,8 +63,8 @@ TEST(MakeRun, NoPayloadHoldsTheEndMarker) {
 TEST(MakeRun, CyclesOneSurveyScanThenTenFragmentScans) {
     const sample_writer::Run& run = sample_run();
     for (std::size_t k = 0; k < run.index.size(); ++k) {
-        const auto points = testing::decode_opcodes(payload_of(run, run.index[k]));
-        ASSERT_TRUE(points.well_formed) << "scan " << k;
+        const auto points = oracle::decode(payload_of(run, run.index[k]));
+        ASSERT_TRUE(points.complete) << "scan " << k;
         const std::size_t peaks = points.points.size();
         if (k % 11 == 0) {
             ASSERT_EQ(run.index[k].ms_level_code, 1) << "scan " << k;
@@ -71,7 +73,7 @@ TEST(MakeRun, CyclesOneSurveyScanThenTenFragmentScans) {
             ASSERT_EQ(run.index[k].ms_level_code, 2) << "scan " << k;
             ASSERT_TRUE(peaks >= 100 && peaks <= 1500) << "scan " << k << " has " << peaks;
         }
-        ASSERT_TRUE(std::ranges::adjacent_find(points.points, [](const Point& a, const Point& b) {
+        ASSERT_TRUE(std::ranges::adjacent_find(points.points, [](const oracle::ScanPoint& a, const oracle::ScanPoint& b) {
                         return b.position <= a.position;
                     }) == points.points.end())
             << "scan " << k;
@@ -100,7 +102,7 @@ TEST(MakeRun, UsesMostlyShortOpcodesWithATailOfEveryWideForm) {
     std::size_t short_steps = 0;
     std::size_t wide_steps = 0;
     for (const IndexEntry& entry : run.index) {
-        const auto points = testing::decode_opcodes(payload_of(run, entry)).points;
+        const auto points = oracle::decode(payload_of(run, entry)).points;
         for (std::size_t i = 0; i < points.size(); ++i) {
             const std::uint32_t v = points[i].intensity;
             const std::size_t form = v <= 123 ? 0 : v <= 0xFF ? 1 : v <= 0xFFFF ? 2 : v <= 0xFFFFFF ? 3 : 4;
