@@ -1,5 +1,7 @@
 #include "cfb_container.hpp"
 
+#include "cfb_header.hpp"
+
 #include <gsf/gsf-infile-msole.h>
 #include <gsf/gsf-infile.h>
 #include <gsf/gsf-input-memory.h>
@@ -9,9 +11,11 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <array>
 #include <cerrno>
 #include <cstdio>
 #include <mutex>
+#include <utility>
 #include <vector>
 
 namespace tarvok::cfb {
@@ -23,36 +27,60 @@ constexpr std::size_t read_chunk = 64 * 1024;
 // and a device such as /dev/zero never does: such files are read this far.
 constexpr std::size_t special_file_limit = 64U * 1024U * 1024U;
 
-void drop_log_message(const gchar*, GLogLevelFlags, const gchar*, gpointer) {}
-
 constexpr auto all_levels =
     static_cast<GLogLevelFlags>(G_LOG_LEVEL_MASK | G_LOG_FLAG_FATAL | G_LOG_FLAG_RECURSION);
 
-// The library reports damaged files on stderr through GLib's log; the reader
-// has no output of its own, so those messages are dropped.
+// The library reports damage that it works around (a chain longer than its
+// stream, a directory entry it skips) only on GLib's log, on the thread it
+// works on. The reader has no output of its own, so every message is
+// dropped; while the library works for us they are also counted, so that a
+// lookup or read that then fails is known to have met damage.
+thread_local std::size_t* library_reports = nullptr;
+
+void count_log_message(const gchar*, GLogLevelFlags, const gchar*, gpointer)
+{
+    if (library_reports != nullptr) {
+        ++*library_reports;
+    }
+}
+
+// The library's own domains, silenced for the whole process from the first
+// open on: nothing else logs under them.
 void silence_library_log()
 {
     static std::once_flag once;
     std::call_once(once, [] {
         // The container code logs under its own sub-domain.
         for (const char* domain : {"libgsf", "libgsf:msole"}) {
-            g_log_set_handler(domain, all_levels, drop_log_message, nullptr);
+            g_log_set_handler(domain, all_levels, count_log_message, nullptr);
         }
     });
 }
 
 // A few of the library's warnings carry no domain. Messages without a domain
 // may belong to the host program too, so they are dropped only while the
-// library works for us.
-class QuietUnnamedDomain {
+// library works for us, and the host's handler is back once we return.
+class LibraryWork {
 public:
-    QuietUnnamedDomain() : handler_(g_log_set_handler(nullptr, all_levels, drop_log_message, nullptr)) {}
-    QuietUnnamedDomain(const QuietUnnamedDomain&) = delete;
-    QuietUnnamedDomain& operator=(const QuietUnnamedDomain&) = delete;
-    ~QuietUnnamedDomain() { g_log_remove_handler(nullptr, handler_); }
+    LibraryWork()
+        : handler_(g_log_set_handler(nullptr, all_levels, count_log_message, nullptr)),
+          outer_(std::exchange(library_reports, &reports_))
+    {
+    }
+    LibraryWork(const LibraryWork&) = delete;
+    LibraryWork& operator=(const LibraryWork&) = delete;
+    ~LibraryWork()
+    {
+        library_reports = outer_;
+        g_log_remove_handler(nullptr, handler_);
+    }
+
+    bool damage_reported() const { return reports_ != 0; }
 
 private:
     guint handler_;
+    std::size_t reports_ = 0;
+    std::size_t* outer_;
 };
 
 struct GErrorRelease {
@@ -110,6 +138,11 @@ std::string quoted(std::string_view text)
 std::string storage_label(std::string_view walked)
 {
     return walked.empty() ? std::string("the root storage") : "storage " + quoted(walked);
+}
+
+Error damaged_chain()
+{
+    return Error::io("the stream's data cannot be read: its sector chain is damaged or the file is short");
 }
 
 }  // namespace
@@ -170,12 +203,28 @@ std::expected<GObjectPtr, Error> regular_file_input(UniqueFd fd, const std::stri
     return input;
 }
 
+// A file too short for a header is left to the library, which says so.
+std::expected<void, Error> check_header(GsfInput* input)
+{
+    std::array<std::uint8_t, header_size> header{};
+    if (gsf_input_size(input) < static_cast<gsf_off_t>(header.size())) {
+        return {};
+    }
+    if (gsf_input_read(input, header.size(), header.data()) == nullptr || gsf_input_seek(input, 0, G_SEEK_SET)) {
+        return std::unexpected(Error::io("the file cannot be read as a container"));
+    }
+    if (std::optional<std::string> violation = header_violation(header)) {
+        return std::unexpected(Error::io(std::move(*violation)));
+    }
+    return {};
+}
+
 }  // namespace
 
 std::expected<Container, Error> Container::open(UniqueFd fd, const std::string& name)
 {
     silence_library_log();
-    const QuietUnnamedDomain quiet;
+    const LibraryWork work;
     struct stat status {};
     if (::fstat(fd.get(), &status) != 0) {
         return std::unexpected(Error::from_errno(errno));
@@ -188,6 +237,9 @@ std::expected<Container, Error> Container::open(UniqueFd fd, const std::string& 
     if (!input) {
         return std::unexpected(std::move(input.error()));
     }
+    if (std::expected<void, Error> header = check_header(static_cast<GsfInput*>(input->get())); !header) {
+        return std::unexpected(std::move(header.error()));
+    }
 
     GError* raw_error = nullptr;
     GsfInfile* infile = gsf_infile_msole_new(static_cast<GsfInput*>(input->get()), &raw_error);
@@ -195,12 +247,20 @@ std::expected<Container, Error> Container::open(UniqueFd fd, const std::string& 
     if (infile == nullptr) {
         return std::unexpected(Error::io(error_text(error.get(), "not a compound file container")));
     }
-    return Container(GObjectPtr(infile));
+    return Container(GObjectPtr(infile), work.damage_reported());
 }
 
-std::expected<Stream, std::string> Container::open_stream(std::string_view path) const
+std::expected<Stream, Error> Container::open_stream(std::string_view path) const
 {
-    const QuietUnnamedDomain quiet;
+    const LibraryWork work;
+    // The library leaves out a directory entry that it finds damaged, so
+    // after damage an element that seems missing may not be.
+    const auto not_found = [&](const std::string& reason) {
+        if (damage_reported_ || work.damage_reported()) {
+            return std::unexpected(Error::io("the container's directory is damaged: " + reason));
+        }
+        return std::unexpected(Error::parse("Stream " + quoted(path) + " not found: " + reason));
+    };
     GObjectPtr current(g_object_ref(infile_.get()));
     std::string_view walked;
     std::string_view rest = path;
@@ -208,12 +268,12 @@ std::expected<Stream, std::string> Container::open_stream(std::string_view path)
         const std::size_t separator = rest.find('/');
         const std::string_view element = rest.substr(0, separator);
         if (element.empty()) {
-            return std::unexpected("empty element name in " + quoted(path));
+            return not_found("empty element name in " + quoted(path));
         }
         auto* storage = static_cast<GsfInfile*>(current.get());
         const int count = gsf_infile_num_children(storage);
         if (count < 0) {
-            return std::unexpected(quoted(walked) + " is a stream, not a storage");
+            return not_found(quoted(walked) + " is a stream, not a storage");
         }
         int found = -1;
         for (int i = 0; i < count && found < 0; ++i) {
@@ -223,11 +283,11 @@ std::expected<Stream, std::string> Container::open_stream(std::string_view path)
             }
         }
         if (found < 0) {
-            return std::unexpected("no element " + quoted(element) + " in " + storage_label(walked));
+            return not_found("no element " + quoted(element) + " in " + storage_label(walked));
         }
         GObjectPtr child(gsf_infile_child_by_index(storage, found));
         if (!child) {
-            return std::unexpected("element " + quoted(element) + " cannot be opened");
+            return std::unexpected(damaged_chain());
         }
         walked = path.substr(0, walked.size() + (walked.empty() ? 0 : 1) + element.size());
         current = std::move(child);
@@ -237,14 +297,18 @@ std::expected<Stream, std::string> Container::open_stream(std::string_view path)
         rest = rest.substr(separator + 1);
     }
     if (!GSF_IS_INFILE(current.get()) || gsf_infile_num_children(static_cast<GsfInfile*>(current.get())) >= 0) {
-        return std::unexpected(quoted(path) + " is a storage, not a stream");
+        return not_found(quoted(path) + " is a storage, not a stream");
+    }
+    // Opening the stream read its chain: damage there is damage to its data.
+    if (work.damage_reported()) {
+        return std::unexpected(damaged_chain());
     }
     return Stream(std::move(current));
 }
 
 std::expected<std::vector<std::uint8_t>, Error> Stream::read_all()
 {
-    const QuietUnnamedDomain quiet;
+    const LibraryWork work;
     auto* input = static_cast<GsfInput*>(input_.get());
     std::vector<std::uint8_t> bytes;
     // The stated size comes from the file; the buffer grows only with bytes
@@ -258,8 +322,11 @@ std::expected<std::vector<std::uint8_t>, Error> Stream::read_all()
         const std::size_t filled = bytes.size();
         bytes.resize(filled + chunk);
         if (gsf_input_read(input, chunk, bytes.data() + filled) == nullptr) {
-            return std::unexpected(Error::io("the stream's data cannot be read: its sector chain is damaged or the file is short"));
+            return std::unexpected(damaged_chain());
         }
+    }
+    if (work.damage_reported()) {
+        return std::unexpected(damaged_chain());
     }
     return bytes;
 }

@@ -38,14 +38,20 @@ public:
     static std::expected<Container, Error> open(UniqueFd fd, const std::string& name);
 
     // `path` is '/'-separated from the root storage; names compare as the
-    // container format prescribes, without regard to letter case. On failure,
-    // the reason as text.
-    std::expected<Stream, std::string> open_stream(std::string_view path) const;
+    // container format prescribes, without regard to letter case. A stream
+    // that is not there is a Parse error "Stream '…' not found: reason"; one
+    // the directory lists but whose data or entry is damaged, an Io error.
+    std::expected<Stream, Error> open_stream(std::string_view path) const;
 
 private:
-    explicit Container(GObjectPtr infile) : infile_(std::move(infile)) {}
+    Container(GObjectPtr infile, bool damage_reported)
+        : infile_(std::move(infile)), damage_reported_(damage_reported)
+    {
+    }
 
     GObjectPtr infile_;
+    // Whether the library worked around damage while reading the directory.
+    bool damage_reported_;
 };
 
 }  // namespace tarvok::cfb

@@ -53,9 +53,9 @@ std::expected<Reader, Error> Reader::open(std::string_view path)
     if (!container) {
         return std::unexpected(std::move(container.error()));
     }
-    std::expected<cfb::Stream, std::string> stream = container->open_stream(index_stream_path);
+    std::expected<cfb::Stream, Error> stream = container->open_stream(index_stream_path);
     if (!stream) {
-        return std::unexpected(Error::parse("Stream '" + std::string(index_stream_path) + "' not found: " + stream.error()));
+        return std::unexpected(std::move(stream.error()));
     }
     std::expected<std::vector<std::uint8_t>, Error> bytes = stream->read_all();
     if (!bytes) {

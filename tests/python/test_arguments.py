@@ -94,8 +94,11 @@ def test_path_with_lone_surrogate_cannot_be_encoded(tarvok):
 ])
 def test_scan_index_conversion_failures_carry_a_note(generated_run, tarvok, scan_index, error):
     reader = tarvok.RawReader(str(generated_run))
+    before = reader.read_spectrum(0)
     with pytest.raises(error) as raised:
         reader.read_spectrum(scan_index)
     assert type(raised.value) is error
     assert notes(raised.value) == processing("scan_index")
-    assert reader.read_spectrum(0) is not None
+    after = reader.read_spectrum(0)
+    assert (after.mz, after.intensity, after.retention_time_sec, after.ms_level) == \
+        (before.mz, before.intensity, before.retention_time_sec, before.ms_level)

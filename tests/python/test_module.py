@@ -10,7 +10,7 @@ import pytest
 def test_module_lists_its_two_classes(tarvok):
     assert tarvok.__all__ == ["RawReader", "Spectrum"]
     assert tarvok.__doc__ == ""
-    assert tarvok.RawReader is getattr(tarvok, "RawReader")
+    assert [type(getattr(tarvok, name)) for name in tarvok.__all__] == [type, type]
     assert sorted(name for name in vars(tarvok) if not name.startswith("__")) == ["RawReader", "Spectrum"]
 
 
@@ -90,7 +90,13 @@ def test_reader_defines_no_container_protocols(generated_run, tarvok):
     with pytest.raises(TypeError):
         reader[0]
     assert reader != tarvok.RawReader(str(generated_run))
-    assert hash(reader) == object.__hash__(reader)
+
+
+# Comparison and hashing are object's own, by identity: the classes define neither.
+@pytest.mark.parametrize("name", ["RawReader", "Spectrum"])
+@pytest.mark.parametrize("slot", ["__hash__", "__eq__", "__ne__", "__lt__", "__le__", "__gt__", "__ge__"])
+def test_comparison_and_hashing_are_inherited_from_object(tarvok, name, slot):
+    assert getattr(getattr(tarvok, name), slot) is getattr(object, slot)
 
 
 @pytest.mark.skipif(shutil.which("nm") is None, reason="nm (binutils) is not installed")

@@ -1,6 +1,7 @@
 import gc
 import math
 import struct
+import sys
 import threading
 
 import pytest
@@ -214,24 +215,46 @@ def test_scan_data_path_that_is_a_directory(tarvok, tmp_path, sample_writer):
     assert [len(reader.read_spectrum(i)) for i in range(2)] == [0, 0]
 
 
+def summary_of(s):
+    return (s.mz, s.intensity, s.ms_level, s.retention_time_sec, repr(s))
+
+
 def summary(reader):
-    return [(s.mz, s.intensity, s.ms_level, s.retention_time_sec, repr(s))
-            for s in map(reader.read_spectrum, range(reader.scan_count))]
+    return [summary_of(reader.read_spectrum(index)) for index in range(reader.scan_count)]
 
 
-def test_threads_open_and_read_at_once(tarvok, generated_run):
+# Every call holds the interpreter lock throughout, so threads meet only
+# between calls. What this checks is that the module keeps nothing from one
+# call to the next that another thread's calls could disturb: with threads
+# switched as often as the interpreter allows, each sees what a lone run sees.
+def test_calls_interleaved_across_threads_see_no_shared_state(tarvok, generated_run):
     expected = summary(tarvok.RawReader(str(generated_run)))
     threads_count = 6
     start = threading.Barrier(threads_count)
     results = [None] * threads_count
+    order = []
 
     def work(slot):
         start.wait()
-        results[slot] = [summary(tarvok.RawReader(str(generated_run))) for _ in range(2)]
+        results[slot] = []
+        for _ in range(2):
+            reader = tarvok.RawReader(str(generated_run))
+            spectra = []
+            for index in range(reader.scan_count):
+                spectra.append(summary_of(reader.read_spectrum(index)))
+                order.append(slot)
+            results[slot].append(spectra)
 
-    threads = [threading.Thread(target=work, args=(slot,)) for slot in range(threads_count)]
-    for thread in threads:
-        thread.start()
-    for thread in threads:
-        thread.join()
+    interval = sys.getswitchinterval()
+    sys.setswitchinterval(1e-6)
+    try:
+        threads = [threading.Thread(target=work, args=(slot,)) for slot in range(threads_count)]
+        for thread in threads:
+            thread.start()
+        for thread in threads:
+            thread.join()
+    finally:
+        sys.setswitchinterval(interval)
+    switches = sum(1 for a, b in zip(order, order[1:]) if a != b)
+    assert switches >= threads_count, "the threads ran one after another"
     assert all(result == [expected, expected] for result in results)

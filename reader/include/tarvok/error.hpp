@@ -3,11 +3,13 @@
 #include <string>
 #include <variant>
 
+#include "tarvok/export.hpp"
+
 namespace tarvok {
 
 // The reader library's error: an I/O failure from the operating system or the
 // container reader, or a malformed sample.
-class Error {
+class TARVOK_API Error {
 public:
     struct Io {
         int os_error = 0;  // errno, or 0 when the container reader raised it

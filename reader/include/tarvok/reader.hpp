@@ -9,13 +9,14 @@
 
 #include "melvane_core/spectrum_source.hpp"
 #include "tarvok/error.hpp"
+#include "tarvok/export.hpp"
 #include "tarvok/raw/idx.hpp"
 
 namespace tarvok {
 
 // One opened sample. Holds no open file: the scan-data file is opened again
 // for every block read.
-class Reader final : public melvane_core::SpectrumSource {
+class TARVOK_API Reader final : public melvane_core::SpectrumSource {
 public:
     std::string sample_name;
     std::string scan_path;

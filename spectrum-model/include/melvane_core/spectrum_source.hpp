@@ -5,6 +5,7 @@
 #include <optional>
 #include <vector>
 
+#include "melvane_core/export.hpp"
 #include "melvane_core/spectrum_record.hpp"
 
 namespace melvane_core {
@@ -18,7 +19,7 @@ struct SizeHint {
 };
 
 // An owned, single-pass sequence of records.
-class SpectrumIterator {
+class MELVANE_CORE_API SpectrumIterator {
 public:
     virtual ~SpectrumIterator() = default;
     // The next record, moved out; absent once exhausted and on every later call.
@@ -33,7 +34,7 @@ protected:
 
 // Anything that yields spectra. The iterator it hands out holds its own
 // copies of what it needs and outlives the source.
-class SpectrumSource {
+class MELVANE_CORE_API SpectrumSource {
 public:
     virtual ~SpectrumSource() = default;
     virtual std::unique_ptr<SpectrumIterator> iter_spectra() const = 0;
@@ -47,6 +48,6 @@ protected:
 };
 
 // Drains the iterator in order and releases it.
-std::vector<SpectrumRecord> collect_spectra(std::unique_ptr<SpectrumIterator> iterator);
+MELVANE_CORE_API std::vector<SpectrumRecord> collect_spectra(std::unique_ptr<SpectrumIterator> iterator);
 
 }  // namespace melvane_core

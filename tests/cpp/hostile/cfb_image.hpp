@@ -14,10 +14,15 @@ namespace hostile {
 
 class CfbImage {
 public:
+    static constexpr std::size_t major_version_at = 0x1A;
+    static constexpr std::size_t byte_order_at = 0x1C;
     static constexpr std::size_t sector_shift_at = 0x1E;
     static constexpr std::size_t mini_sector_shift_at = 0x20;
+    static constexpr std::size_t reserved_at = 0x22;
+    static constexpr std::size_t directory_sector_count_at = 0x28;
     static constexpr std::size_t fat_sector_count_at = 0x2C;
     static constexpr std::size_t first_directory_sector_at = 0x30;
+    static constexpr std::size_t mini_stream_cutoff_at = 0x38;
     static constexpr std::size_t first_mini_fat_sector_at = 0x3C;
     static constexpr std::size_t mini_fat_sector_count_at = 0x40;
     static constexpr std::size_t header_difat_at = 0x4C;

@@ -36,11 +36,11 @@ protected:
                                three_block_file());
     }
 
-    std::vector<SpectrumRecord> collect() const
+    void collect(std::vector<SpectrumRecord>& spectra) const
     {
         const auto reader = tarvok::Reader::open(wiff);
-        EXPECT_TRUE(reader.has_value());
-        return melvane_core::collect_spectra(reader->iter_spectra());
+        ASSERT_TRUE(reader.has_value()) << reader.error().display();
+        spectra = melvane_core::collect_spectra(reader->iter_spectra());
     }
 
     fixtures::TempDir dir;
@@ -49,7 +49,8 @@ protected:
 
 TEST_F(Iteration, EveryFieldOfEveryRecord)
 {
-    const std::vector<SpectrumRecord> spectra = collect();
+    std::vector<SpectrumRecord> spectra;
+    ASSERT_NO_FATAL_FAILURE(collect(spectra));
     ASSERT_EQ(spectra.size(), 3U);
 
     const double rts[] = {90.0, 135.0, 180.0};

@@ -7,12 +7,13 @@
 #include <vector>
 
 #include "tarvok/error.hpp"
+#include "tarvok/export.hpp"
 #include "tarvok/raw/layout.hpp"
 
 namespace tarvok::raw {
 
 // One retained entry of the index stream.
-struct IdxRecord {
+struct TARVOK_API IdxRecord {
     std::uint32_t block_offset = 0;
     std::uint32_t block_size = 0;
     float retention_time_min = 0.0F;

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "tarvok/error.hpp"
+#include "tarvok/export.hpp"
 
 namespace tarvok::raw {
 
@@ -20,10 +21,10 @@ struct ScanPoint {
 // Reads the window [start_offset + 56, end_offset + 56) of the scan-data file
 // with one open, one seek, one read and one close, cuts it at the first
 // FF FF FF FF and decodes what lies before.
-std::expected<std::vector<ScanPoint>, Error> read_scan_block(
+TARVOK_API std::expected<std::vector<ScanPoint>, Error> read_scan_block(
     const std::string& scan_path, std::uint64_t start_offset, std::uint64_t end_offset);
 
 // Decodes an opcode stream; never fails, stops in front of an incomplete opcode.
-std::vector<ScanPoint> decode_payload(std::span<const std::uint8_t> bytes);
+TARVOK_API std::vector<ScanPoint> decode_payload(std::span<const std::uint8_t> bytes);
 
 }  // namespace tarvok::raw
