@@ -4,7 +4,6 @@
 #include <unistd.h>
 
 #include <cstdio>
-#include <mutex>
 #include <utility>
 
 #include "mzml/fd_sink.hpp"
@@ -33,17 +32,6 @@ const mode_t output_mode = [] {
     ::umask(mask);
     return static_cast<mode_t>(0666 & ~mask);
 }();
-
-// The container library registers its object types and log handlers lazily
-// and without locks, so jobs open their samples one at a time; opening reads
-// only the index.
-std::mutex open_mutex;
-
-std::expected<tarvok::Reader, tarvok::Error> open_sample(const std::string& path)
-{
-    const std::lock_guard lock(open_mutex);
-    return tarvok::Reader::open(path);
-}
 
 // Owns the temporary file until it is renamed over the output.
 class TempOutput {
@@ -168,7 +156,7 @@ std::expected<void, std::string> stream_spectra(const Job& job, tarvok::Reader r
 
 std::expected<Converted, std::string> convert_sample(const Job& job, std::size_t slot, Progress& progress)
 {
-    std::expected<tarvok::Reader, tarvok::Error> reader = open_sample(job.wiff_path);
+    std::expected<tarvok::Reader, tarvok::Error> reader = tarvok::Reader::open(job.wiff_path);
     if (!reader) {
         return std::unexpected(failure(job.wiff_path, reader.error().display()));
     }

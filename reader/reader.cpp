@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 
 #include <cerrno>
+#include <mutex>
 
 #include "cfb_container.hpp"
 #include "tarvok/path_rules.hpp"
@@ -28,6 +29,24 @@ bool status_of(const std::string& path, struct stat& status, int& os_error)
     return true;
 }
 
+// The container library sets its object types up on first use without a
+// lock, so containers are opened, read and released one at a time.
+std::mutex container_use;
+
+std::expected<std::vector<std::uint8_t>, Error> read_index_stream(UniqueFd fd, const std::string& wiff_path)
+{
+    const std::lock_guard lock(container_use);
+    std::expected<cfb::Container, Error> container = cfb::Container::open(std::move(fd), wiff_path);
+    if (!container) {
+        return std::unexpected(std::move(container.error()));
+    }
+    std::expected<cfb::Stream, Error> stream = container->open_stream(index_stream_path);
+    if (!stream) {
+        return std::unexpected(std::move(stream.error()));
+    }
+    return stream->read_all();
+}
+
 }  // namespace
 
 std::expected<Reader, Error> Reader::open(std::string_view path)
@@ -49,15 +68,7 @@ std::expected<Reader, Error> Reader::open(std::string_view path)
     if (!fd) {
         return std::unexpected(Error::from_errno(os_error));
     }
-    std::expected<cfb::Container, Error> container = cfb::Container::open(std::move(fd), wiff_path);
-    if (!container) {
-        return std::unexpected(std::move(container.error()));
-    }
-    std::expected<cfb::Stream, Error> stream = container->open_stream(index_stream_path);
-    if (!stream) {
-        return std::unexpected(std::move(stream.error()));
-    }
-    std::expected<std::vector<std::uint8_t>, Error> bytes = stream->read_all();
+    std::expected<std::vector<std::uint8_t>, Error> bytes = read_index_stream(std::move(fd), wiff_path);
     if (!bytes) {
         return std::unexpected(std::move(bytes.error()));
     }

@@ -7,6 +7,7 @@
 
 #include "melvane_core/spectrum_record.hpp"
 #include "tarvok/error.hpp"
+#include "tarvok/export.hpp"
 #include "tarvok/reader.hpp"
 
 namespace tarvok {
@@ -16,7 +17,7 @@ namespace tarvok {
 // as its Error instead of becoming a spectrum without peaks. The scan-data
 // file is opened once, at the first block that needs it, and read with
 // positioned reads.
-class StrictSpectra {
+class TARVOK_API StrictSpectra {
 public:
     explicit StrictSpectra(Reader reader);
 
