@@ -6,6 +6,7 @@
 
 #include <bit>
 #include <cstring>
+#include <type_traits>
 
 #include "chunk_plan.hpp"
 #include "opcode_rules.hpp"
@@ -19,6 +20,8 @@ namespace {
 // A chunk is read with the 8 bytes behind it, for the operands of its last
 // opcodes; the chunks near the end are copied out first.
 constexpr std::size_t chunk_read = chunk + 8;
+// A position below this stays below 2^31 through a chunk of deltas.
+constexpr std::uint32_t chunk_position_limit = 0x80000000U - chunk * layout::last_delta_opcode;
 
 // For each 8-bit lane mask, the lanes it keeps moved to the front in order.
 struct CompressTable {
@@ -57,6 +60,7 @@ struct PeakOut {
     float* intensity;
 };
 
+template <bool Signed>
 TARVOK_AVX2_INLINE std::size_t emit(const PointOut& out, std::size_t k, unsigned keep, __m256i position,
                                     __m256i value)
 {
@@ -71,6 +75,7 @@ TARVOK_AVX2_INLINE std::size_t emit(const PointOut& out, std::size_t k, unsigned
     return k + static_cast<std::size_t>(std::popcount(keep));
 }
 
+template <bool Signed>
 TARVOK_AVX2_INLINE std::size_t emit(const PeakOut& out, std::size_t k, unsigned keep, __m256i position,
                                     __m256i value)
 {
@@ -79,6 +84,12 @@ TARVOK_AVX2_INLINE std::size_t emit(const PeakOut& out, std::size_t k, unsigned 
     const __m256i index = compress_index(keep);
     const __m256i p = compress(position, index);
     const __m256i v = compress(value, index);
+    if constexpr (Signed) {
+        _mm256_storeu_pd(out.mz + k, _mm256_cvtepi32_pd(_mm256_castsi256_si128(p)));
+        _mm256_storeu_pd(out.mz + k + 4, _mm256_cvtepi32_pd(_mm256_extracti128_si256(p, 1)));
+        _mm256_storeu_ps(out.intensity + k, _mm256_cvtepi32_ps(v));
+        return k + static_cast<std::size_t>(std::popcount(keep));
+    }
     // Unsigned to double: take 2^31 off as a signed value, add it back exactly.
     const __m256i shifted = _mm256_xor_si256(p, _mm256_set1_epi32(static_cast<int>(0x80000000U)));
     const __m256d two_31 = _mm256_set1_pd(2147483648.0);
@@ -95,19 +106,16 @@ TARVOK_AVX2_INLINE std::size_t emit(const PeakOut& out, std::size_t k, unsigned 
 // One group of 8 bytes: positions as the running position plus a prefix sum
 // of the delta bytes (at most 8 × 127, so 16-bit lanes hold it), values from
 // the opcode or its operand.
-template <int Group, bool HasLongs, class Out>
+template <int Group, bool HasLongs, bool Signed, class Out>
 TARVOK_AVX2_INLINE std::size_t decode_group(const Out& out, std::size_t k, const std::uint8_t* bytes,
-                                            const ChunkMasks& masks, __m256i& position)
+                                            __m128i delta_bytes, const ChunkMasks& masks, __m256i& position)
 {
     constexpr unsigned at = 8 * Group;
     // The group's bytes and the 8 behind them.
     const __m128i raw = _mm_loadu_si128(reinterpret_cast<const __m128i*>(bytes + at));
     const auto group_bits = [](std::uint64_t mask) { return static_cast<unsigned>(mask >> at) & 0xFFU; };
 
-    const __m128i bit16 = _mm_setr_epi16(1, 2, 4, 8, 16, 32, 64, 128);
-    const __m128i is_delta =
-        _mm_cmpeq_epi16(_mm_and_si128(_mm_set1_epi16(static_cast<short>(group_bits(masks.deltas))), bit16), bit16);
-    __m128i sum = _mm_and_si128(_mm_cvtepu8_epi16(raw), is_delta);
+    __m128i sum = _mm_cvtepu8_epi16(delta_bytes);
     sum = _mm_add_epi16(sum, _mm_slli_si128(sum, 2));
     sum = _mm_add_epi16(sum, _mm_slli_si128(sum, 4));
     sum = _mm_add_epi16(sum, _mm_slli_si128(sum, 8));
@@ -121,28 +129,47 @@ TARVOK_AVX2_INLINE std::size_t decode_group(const Out& out, std::size_t k, const
         const __m256i operand_index = _mm256_setr_epi8(1, 2, 3, 4, 2, 3, 4, 5, 3, 4, 5, 6, 4, 5, 6, 7, 5, 6, 7, 8, 6, 7,
                                                        8, 9, 7, 8, 9, 10, 8, 9, 10, 11);
         const __m256i operand = _mm256_shuffle_epi8(_mm256_broadcastsi128_si256(raw), operand_index);
-        const __m256i unused_bits = _mm256_slli_epi32(_mm256_sub_epi32(_mm256_set1_epi32(0xFF), opcode), 3);
-        const __m256i wide = _mm256_srlv_epi32(_mm256_sllv_epi32(operand, unused_bits), unused_bits);
+        // The low 3 bits of FC to FF are 4 to 7: they pick the operand's mask.
+        static_assert((first_long_opcode & 7U) == 4U);
+        const __m256i operand_masks = _mm256_setr_epi32(0, 0, 0, 0, 0xFF, 0xFFFF, 0xFFFFFF, -1);
+        const __m256i wide = _mm256_and_si256(operand, _mm256_permutevar8x32_epi32(operand_masks, opcode));
         // Only points are emitted, and a point's byte is a long opcode exactly
         // when it is FC or above: operand bytes may pass this test unharmed.
         const __m256i long_lanes = _mm256_cmpgt_epi32(opcode, _mm256_set1_epi32(first_long_opcode - 1));
         value = _mm256_blendv_epi8(value, wide, long_lanes);
     }
-    return emit(out, k, group_bits(masks.points), positions, value);
+    return emit<Signed>(out, k, group_bits(masks.points), positions, value);
 }
 
-template <bool HasLongs, class Out>
-TARVOK_AVX2_INLINE std::size_t decode_groups(const Out& out, std::size_t k, const std::uint8_t* bytes,
-                                             const ChunkMasks& masks, __m256i& position)
+// The bytes whose bit is set in `mask`, the others zero.
+TARVOK_AVX2_INLINE __m256i bytes_of(__m256i bytes, std::uint32_t mask)
 {
-    k = decode_group<0, HasLongs>(out, k, bytes, masks, position);
-    k = decode_group<1, HasLongs>(out, k, bytes, masks, position);
-    k = decode_group<2, HasLongs>(out, k, bytes, masks, position);
-    k = decode_group<3, HasLongs>(out, k, bytes, masks, position);
-    k = decode_group<4, HasLongs>(out, k, bytes, masks, position);
-    k = decode_group<5, HasLongs>(out, k, bytes, masks, position);
-    k = decode_group<6, HasLongs>(out, k, bytes, masks, position);
-    return decode_group<7, HasLongs>(out, k, bytes, masks, position);
+    const __m256i spread = _mm256_shuffle_epi8(_mm256_set1_epi32(static_cast<int>(mask)),
+                                               _mm256_setr_epi8(0, 0, 0, 0, 0, 0, 0, 0, 1, 1, 1, 1, 1, 1, 1, 1, 2, 2, 2,
+                                                                2, 2, 2, 2, 2, 3, 3, 3, 3, 3, 3, 3, 3));
+    const __m256i bit = _mm256_set1_epi64x(static_cast<long long>(0x8040201008040201ULL));
+    return _mm256_and_si256(bytes, _mm256_cmpeq_epi8(_mm256_and_si256(spread, bit), bit));
+}
+
+template <bool HasLongs, bool Signed, class Out>
+TARVOK_AVX2_INLINE std::size_t decode_groups(const Out& out, std::size_t k, const std::uint8_t* bytes,
+                                             __m256i low, __m256i high, const ChunkMasks& masks,
+                                             __m256i& position)
+{
+    const __m256i low_deltas = bytes_of(low, static_cast<std::uint32_t>(masks.deltas));
+    const __m256i high_deltas = bytes_of(high, static_cast<std::uint32_t>(masks.deltas >> 32U));
+    const __m128i d0 = _mm256_castsi256_si128(low_deltas);
+    const __m128i d1 = _mm256_extracti128_si256(low_deltas, 1);
+    const __m128i d2 = _mm256_castsi256_si128(high_deltas);
+    const __m128i d3 = _mm256_extracti128_si256(high_deltas, 1);
+    k = decode_group<0, HasLongs, Signed>(out, k, bytes, d0, masks, position);
+    k = decode_group<1, HasLongs, Signed>(out, k, bytes, _mm_srli_si128(d0, 8), masks, position);
+    k = decode_group<2, HasLongs, Signed>(out, k, bytes, d1, masks, position);
+    k = decode_group<3, HasLongs, Signed>(out, k, bytes, _mm_srli_si128(d1, 8), masks, position);
+    k = decode_group<4, HasLongs, Signed>(out, k, bytes, d2, masks, position);
+    k = decode_group<5, HasLongs, Signed>(out, k, bytes, _mm_srli_si128(d2, 8), masks, position);
+    k = decode_group<6, HasLongs, Signed>(out, k, bytes, d3, masks, position);
+    return decode_group<7, HasLongs, Signed>(out, k, bytes, _mm_srli_si128(d3, 8), masks, position);
 }
 
 TARVOK_AVX2_INLINE std::uint64_t mask_of(__m256i low, __m256i high)
@@ -186,10 +213,18 @@ TARVOK_AVX2 std::size_t decode(std::span<const std::uint8_t> input, const Out& o
                                    bytes_at_least(low, high_half, 0xFF) & valid & ~carried};
         const ChunkPlan plan = plan_chunk(b, n, i, long_bytes, carried, valid, left >= chunk_reach);
         const ChunkMasks masks = chunk_masks(high, longs, plan);
+        // Below 2^31 the signed conversions give the unsigned values, rounded
+        // alike. Only an FF opcode's operand reaches that high, and the
+        // position grows by less than 2^13 in a chunk.
+        const bool small = std::is_same_v<Out, PeakOut> && (masks.longs & long_bytes.four) == 0 &&
+                           static_cast<std::uint32_t>(_mm256_cvtsi256_si32(position)) < chunk_position_limit;
         if (masks.longs == 0) {
-            k = decode_groups<false>(out, k, bytes, masks, position);
+            k = small ? decode_groups<false, true>(out, k, bytes, low, high_half, masks, position)
+                      : decode_groups<false, false>(out, k, bytes, low, high_half, masks, position);
+        } else if (small) {
+            k = decode_groups<true, true>(out, k, bytes, low, high_half, masks, position);
         } else {
-            k = decode_groups<true>(out, k, bytes, masks, position);
+            k = decode_groups<true, false>(out, k, bytes, low, high_half, masks, position);
         }
         if (plan.stop) {
             break;

@@ -1,3 +1,4 @@
+#include <bit>
 #include <cstring>
 
 #include "payload_kernels.hpp"
@@ -7,27 +8,26 @@ namespace tarvok::raw {
 namespace {
 
 // Only bytes with the high bit set can be points: the list is sized once.
-// Each byte's high bit is added up in a lane of its own, up to 255 words at a
-// time, so that no population count instruction is needed.
+// The high bits of eight words are gathered into one, so that a single
+// population count covers 64 bytes.
 std::size_t point_bound(std::span<const std::uint8_t> bytes)
 {
-    constexpr std::uint64_t low_bits = 0x0101010101010101ULL;
-    constexpr std::uint64_t even_bytes = 0x00FF00FF00FF00FFULL;
+    constexpr std::uint64_t high_bits = 0x8080808080808080ULL;
+    const std::uint8_t* b = bytes.data();
     const std::size_t n = bytes.size();
     std::size_t bound = 0;
     std::size_t i = 0;
-    while (i + 8 <= n) {
-        std::uint64_t lanes = 0;
-        for (unsigned words = 0; words < 255 && i + 8 <= n; ++words, i += 8) {
+    for (; i + 64 <= n; i += 64) {
+        std::uint64_t gathered = 0;
+        for (unsigned w = 0; w < 8; ++w) {
             std::uint64_t word = 0;
-            std::memcpy(&word, bytes.data() + i, sizeof word);
-            lanes += word >> 7U & low_bits;
+            std::memcpy(&word, b + i + 8 * w, sizeof word);
+            gathered |= (word & high_bits) >> w;
         }
-        const std::uint64_t pairs = (lanes & even_bytes) + (lanes >> 8U & even_bytes);
-        bound += static_cast<std::size_t>(pairs * 0x0001000100010001ULL >> 48U);
+        bound += static_cast<std::size_t>(std::popcount(gathered));
     }
     for (; i < n; ++i) {
-        bound += bytes[i] >> 7U;
+        bound += b[i] >> 7U;
     }
     return bound;
 }

@@ -185,6 +185,30 @@ TEST_P(Kernels, PositionWrapsModulo32Bits)
     }
 }
 
+// Points of small and of 32-bit intensities while the position crosses 2^31,
+// in a dense run or behind the most a chunk of deltas can add, at several
+// offsets within a chunk.
+TEST_P(Kernels, AgreeWhilePositionsCross2To31)
+{
+    for (const std::uint32_t short_of : {12000U, 40000U}) {
+        for (const std::size_t lead : {0, 1, 31, 63}) {
+            Bytes bytes(lead, 0x00);
+            bytes.insert(bytes.end(), (0x80000000U - short_of) / 127U, 0x7F);
+            for (std::size_t i = 0; i < 200; ++i) {
+                bytes.insert(bytes.end(), {0x7F, 0x81});
+                if (i % 7 == 0) {
+                    bytes.insert(bytes.end(), {0xFF, 0x01, 0x00, 0x00, 0x80});
+                }
+            }
+            for (std::size_t i = 0; i < 8; ++i) {
+                bytes.insert(bytes.end(), 63, 0x7F);
+                bytes.push_back(0x81);
+            }
+            ASSERT_TRUE(agrees_with_oracle(kernels(), bytes)) << "short of " << short_of << " lead " << lead;
+        }
+    }
+}
+
 INSTANTIATE_TEST_SUITE_P(Sets, Kernels, testing::ValuesIn(kernel_sets()),
                          [](const testing::TestParamInfo<KernelSet>& info) { return info.param.name; });
 
