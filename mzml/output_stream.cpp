@@ -6,27 +6,32 @@
 
 namespace mzml {
 
-OutputStream::OutputStream(ByteSink& sink, std::size_t capacity) : sink_(&sink), buffer_(capacity) {}
+// Two buffers would do if both threads kept pace; the spare ones absorb the
+// unevenness of spectra and of the sink.
+constexpr std::size_t buffer_count = 4;
+
+OutputStream::OutputStream(ByteSink& sink, std::size_t capacity)
+    : behind_(sink, capacity, buffer_count), buffer_(behind_.first())
+{
+}
+
+void OutputStream::hand_over()
+{
+    buffer_ = behind_.hand_over(used_, hashing_);
+    flushed_ += used_;
+    used_ = 0;
+}
 
 void OutputStream::flush()
 {
-    const std::span<const char> bytes(buffer_.data(), used_);
-    if (error_ == 0 && !bytes.empty()) {
-        if (hashing_) {
-            sha1_.update(bytes);
-        }
-        if (auto written = sink_->write(bytes); !written) {
-            error_ = written.error();
-        }
-    }
-    flushed_ += used_;
-    used_ = 0;
+    hand_over();
+    behind_.drain();
 }
 
 char* OutputStream::room(std::size_t n)
 {
     if (room_left() < n) {
-        flush();
+        hand_over();
     }
     return buffer_.data() + used_;
 }
@@ -35,7 +40,7 @@ void OutputStream::put(std::string_view text)
 {
     while (!text.empty()) {
         if (room_left() == 0) {
-            flush();
+            hand_over();
         }
         const std::size_t take = text.size() < room_left() ? text.size() : room_left();
         std::memcpy(buffer_.data() + used_, text.data(), take);
@@ -48,7 +53,7 @@ void OutputStream::put_base64(std::span<const std::byte> bytes)
 {
     while (!bytes.empty()) {
         if (room_left() < 4) {
-            flush();
+            hand_over();
         }
         // Whole 3-byte groups until the last piece, so padding comes only at the end.
         const std::size_t fits = room_left() / 4 * 3;
@@ -61,9 +66,10 @@ void OutputStream::put_base64(std::span<const std::byte> bytes)
 
 std::string OutputStream::take_checksum()
 {
+    // Every byte before the digest's own is hashed before the digest is taken.
     flush();
     hashing_ = false;
-    return sha1_.hex_digest();
+    return behind_.hex_digest();
 }
 
 }  // namespace mzml

@@ -5,16 +5,16 @@
 #include <span>
 #include <string>
 #include <string_view>
-#include <vector>
 
 #include "mzml/writer.hpp"
-#include "sha1.hpp"
+#include "write_behind.hpp"
 
 namespace mzml {
 
 // The document's bytes on their way to the sink: gathered into large writes,
-// counted, and hashed until the checksum is taken. The first failed write is
-// kept and every later byte is dropped, so callers check once per step.
+// counted, and hashed until the checksum is taken. Hashing and writing happen
+// behind, on another thread. The first failed write is kept and every later
+// byte is dropped, so callers check once per step.
 class OutputStream {
 public:
     OutputStream(ByteSink& sink, std::size_t capacity);
@@ -28,21 +28,21 @@ public:
 
     // Offset of the next byte in the document.
     std::uint64_t position() const { return flushed_ + used_; }
+    // Every byte so far has reached the sink (or a write failed) on return.
     void flush();
     // SHA-1 of every byte so far; later bytes are not hashed.
     std::string take_checksum();
-    int error() const { return error_; }
+    int error() const { return behind_.error(); }
 
 private:
     std::size_t room_left() const { return buffer_.size() - used_; }
+    void hand_over();
 
-    ByteSink* sink_;
-    std::vector<char> buffer_;
+    WriteBehind behind_;
+    std::span<char> buffer_;
     std::size_t used_ = 0;
     std::uint64_t flushed_ = 0;
-    Sha1 sha1_;
     bool hashing_ = true;
-    int error_ = 0;
 };
 
 }  // namespace mzml

@@ -15,6 +15,8 @@
 namespace mzml {
 
 // Where the document's bytes go. A failed write is final: the writer stops.
+// The writer calls write from a thread of its own, one call at a time, in
+// document order; no call runs after finish() returns or the writer is gone.
 class ByteSink {
 public:
     virtual ~ByteSink() = default;
@@ -65,6 +67,8 @@ public:
     // written, for a spectrum that would make the document wrong: more than
     // announced, arrays of different lengths or above 2^31 - 1 peaks, MS
     // level 0 or one not announced, a scan number not above the last one.
+    // Writes go on behind: a failed one is returned by a later add or by
+    // finish.
     std::expected<void, int> add(const melvane_core::SpectrumRecord& spectrum);
 
     // The TIC chromatogram, the index, its offset and the checksum; then

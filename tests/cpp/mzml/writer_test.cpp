@@ -305,4 +305,28 @@ TEST(Writer, FailedWriteIsFinal)
     }
 }
 
+// Bytes are written behind the writer, on another thread: one dropped before
+// finish stops it without waiting for the sink to take the rest, and what the
+// sink got is the start of the document, in order.
+TEST(Writer, AbandonedWriterStopsAndLeavesAPrefix)
+{
+    std::vector<SpectrumRecord> spectra;
+    for (std::uint32_t scan = 1; scan <= 12; ++scan) {
+        spectra.push_back(mzml_documents::random_spectrum(scan, scan, 100'000));
+    }
+    const std::string whole = document(spectra, false);
+    for (const std::size_t added : {0U, 1U, 5U, 12U}) {
+        MemorySink sink;
+        {
+            auto writer = mzml::Writer::begin(sink, run_for(spectra.size(), false));
+            ASSERT_TRUE(writer.has_value());
+            for (std::size_t i = 0; i < added; ++i) {
+                ASSERT_TRUE(writer->add(spectra[i]).has_value());
+            }
+        }
+        EXPECT_LT(sink.text.size(), whole.size()) << added;
+        EXPECT_EQ(whole.compare(0, sink.text.size(), sink.text), 0) << added;
+    }
+}
+
 }  // namespace
