@@ -4,7 +4,9 @@
 
 // GCC 12 takes the deliberately undefined registers inside its own AVX-512
 // intrinsics for uninitialised variables.
+#if !defined(__clang__)
 #pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+#endif
 
 #include <immintrin.h>
 
