@@ -1,5 +1,7 @@
 #include "cfb_header.hpp"
 
+#include "little_endian.hpp"
+
 #include <algorithm>
 #include <array>
 
@@ -23,16 +25,6 @@ constexpr std::uint16_t version_4_sector_shift = 12;
 constexpr std::uint16_t mini_sector_shift = 6;
 constexpr std::uint32_t mini_stream_cutoff = 4096;
 
-std::uint16_t u16_at(std::span<const std::uint8_t, header_size> header, std::size_t at)
-{
-    return static_cast<std::uint16_t>(header[at] | (header[at + 1] << 8U));
-}
-
-std::uint32_t u32_at(std::span<const std::uint8_t, header_size> header, std::size_t at)
-{
-    return static_cast<std::uint32_t>(u16_at(header, at)) | (static_cast<std::uint32_t>(u16_at(header, at + 2)) << 16U);
-}
-
 std::string hex16(std::uint16_t value)
 {
     static constexpr char digits[] = "0123456789ABCDEF";
@@ -55,15 +47,15 @@ std::optional<std::string> header_violation(std::span<const std::uint8_t, header
     if (!std::equal(signature.begin(), signature.end(), header.begin())) {
         return std::nullopt;
     }
-    const std::uint16_t major = u16_at(header, major_version_at);
+    const std::uint16_t major = load_u16le(header.data() + major_version_at);
     if (major != 3 && major != 4) {
         return invalid("major version " + std::to_string(major) + " (3 or 4 expected)");
     }
-    const std::uint16_t mark = u16_at(header, byte_order_at);
+    const std::uint16_t mark = load_u16le(header.data() + byte_order_at);
     if (mark != little_endian_mark) {
         return invalid("byte-order mark " + hex16(mark) + " (FFFE expected)");
     }
-    const std::uint16_t shift = u16_at(header, sector_shift_at);
+    const std::uint16_t shift = load_u16le(header.data() + sector_shift_at);
     const std::uint16_t wanted_shift = major == 3 ? version_3_sector_shift : version_4_sector_shift;
     if (shift != wanted_shift) {
         const std::string found =
@@ -71,7 +63,7 @@ std::optional<std::string> header_violation(std::span<const std::uint8_t, header
         return invalid("version " + std::to_string(major) + " with " + found + " (" +
                        std::to_string(1U << wanted_shift) + "-byte expected)");
     }
-    const std::uint16_t mini_shift = u16_at(header, mini_sector_shift_at);
+    const std::uint16_t mini_shift = load_u16le(header.data() + mini_sector_shift_at);
     if (mini_shift != mini_sector_shift) {
         return invalid("mini sector shift " + std::to_string(mini_shift) + " (6 expected)");
     }
@@ -79,10 +71,10 @@ std::optional<std::string> header_violation(std::span<const std::uint8_t, header
                      [](std::uint8_t byte) { return byte == 0; })) {
         return invalid("reserved bytes are not zero");
     }
-    if (major == 3 && u32_at(header, directory_sector_count_at) != 0) {
+    if (major == 3 && load_u32le(header.data() + directory_sector_count_at) != 0) {
         return invalid("version 3 with a directory sector count (0 expected)");
     }
-    const std::uint32_t cutoff = u32_at(header, mini_stream_cutoff_at);
+    const std::uint32_t cutoff = load_u32le(header.data() + mini_stream_cutoff_at);
     if (cutoff != mini_stream_cutoff) {
         return invalid("mini stream cutoff " + std::to_string(cutoff) + " (4096 expected)");
     }

@@ -4,18 +4,13 @@
 #include <bit>
 #include <cstring>
 
+#include "little_endian.hpp"
 #include "tarvok/raw/layout.hpp"
 
 namespace tarvok::raw {
 namespace {
 
 using namespace layout;
-
-std::uint32_t load_u32le(const std::uint8_t* p)
-{
-    return static_cast<std::uint32_t>(p[0]) | static_cast<std::uint32_t>(p[1]) << 8U |
-           static_cast<std::uint32_t>(p[2]) << 16U | static_cast<std::uint32_t>(p[3]) << 24U;
-}
 
 }  // namespace
 
