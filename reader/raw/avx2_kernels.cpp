@@ -14,42 +14,63 @@
 #define TARVOK_AVX2 __attribute__((target("avx2,bmi,bmi2,popcnt")))
 #define TARVOK_AVX2_INLINE TARVOK_AVX2 __attribute__((always_inline)) inline
 
+// Two passes over a batch of chunks. The first moves each point's position
+// (16 bits, relative to the batch) and its opcode with the bytes behind it to
+// the front of per-batch lists, eight bytes at a time; the second turns eight
+// points at a time into output. Work after the first pass follows the points,
+// about a third of the bytes, instead of every byte.
 namespace tarvok::raw {
 namespace {
 
-// A chunk is read with the 8 bytes behind it, for the operands of its last
-// opcodes; the chunks near the end are copied out first.
+// The last group of a chunk reads 16 bytes from its eighth-last byte.
 constexpr std::size_t chunk_read = chunk + 8;
-// A position below this stays below 2^31 through a chunk of deltas.
-constexpr std::uint32_t chunk_position_limit = 0x80000000U - chunk * layout::last_delta_opcode;
+// Relative positions stay below 2^16 through a batch of deltas.
+constexpr std::size_t batch_chunks = 8;
+static_assert(batch_chunks * chunk * layout::last_delta_opcode < 0x10000);
+constexpr std::size_t batch_points = batch_chunks * chunk;
+// Below this a position stays below 2^31 through a batch.
+constexpr std::uint32_t signed_position_limit = 0x80000000U - 0x10000U;
 
-// For each 8-bit lane mask, the lanes it keeps moved to the front in order.
+// For each 8-bit lane mask, the shuffles that move the kept lanes to the
+// front, in one cache line.
+struct alignas(64) Compress {
+    // 32-bit lanes: each kept byte and the three behind it, for opcode and
+    // operand; the lower and upper 128-bit halves give lanes 0-3 and 4-7.
+    std::uint8_t words[32];
+    // 16-bit lanes: the position of each kept byte.
+    std::uint8_t positions[16];
+};
+
 struct CompressTable {
-    std::uint64_t lanes[256];
+    Compress masks[256];
 
-    constexpr CompressTable() : lanes{}
+    constexpr CompressTable() : masks{}
     {
         for (unsigned mask = 0; mask < 256; ++mask) {
             unsigned kept = 0;
             for (unsigned lane = 0; lane < 8; ++lane) {
-                if ((mask >> lane & 1U) != 0) {
-                    lanes[mask] |= std::uint64_t{lane} << (8 * kept++);
+                if ((mask >> lane & 1U) == 0) {
+                    continue;
                 }
+                masks[mask].positions[2 * kept] = static_cast<std::uint8_t>(2 * lane);
+                masks[mask].positions[2 * kept + 1] = static_cast<std::uint8_t>(2 * lane + 1);
+                for (unsigned byte = 0; byte < 4; ++byte) {
+                    masks[mask].words[4 * kept + byte] = static_cast<std::uint8_t>(lane + byte);
+                }
+                ++kept;
             }
         }
     }
 };
 constexpr CompressTable compress_table;
 
-TARVOK_AVX2_INLINE __m256i compress(__m256i lanes, __m256i index)
-{
-    return _mm256_permutevar8x32_epi32(lanes, index);
-}
-
-TARVOK_AVX2_INLINE __m256i compress_index(unsigned keep)
-{
-    return _mm256_cvtepu8_epi32(_mm_cvtsi64_si128(static_cast<long long>(compress_table.lanes[keep])));
-}
+// What the first pass leaves for the second.
+struct Batch {
+    alignas(32) std::uint16_t position[batch_points + 8];
+    alignas(32) std::uint32_t word[batch_points + 8];
+    // The four operand bytes of an FF opcode, filled for those points only.
+    alignas(32) std::uint32_t operand[batch_points + 8];
+};
 
 struct PointOut {
     ScanPoint* points;
@@ -59,87 +80,6 @@ struct PeakOut {
     double* mz;
     float* intensity;
 };
-
-template <bool Signed>
-TARVOK_AVX2_INLINE std::size_t emit(const PointOut& out, std::size_t k, unsigned keep, __m256i position,
-                                    __m256i value)
-{
-    const __m256i index = compress_index(keep);
-    const __m256i p = compress(position, index);
-    const __m256i v = compress(value, index);
-    const __m256i first = _mm256_unpacklo_epi32(p, v);  // points 0, 1 | 4, 5
-    const __m256i second = _mm256_unpackhi_epi32(p, v);  // points 2, 3 | 6, 7
-    _mm256_storeu_si256(reinterpret_cast<__m256i*>(out.points + k), _mm256_permute2x128_si256(first, second, 0x20));
-    _mm256_storeu_si256(reinterpret_cast<__m256i*>(out.points + k + 4),
-                        _mm256_permute2x128_si256(first, second, 0x31));
-    return k + static_cast<std::size_t>(std::popcount(keep));
-}
-
-template <bool Signed>
-TARVOK_AVX2_INLINE std::size_t emit(const PeakOut& out, std::size_t k, unsigned keep, __m256i position,
-                                    __m256i value)
-{
-    const __m256i zero_lanes = _mm256_cmpeq_epi32(value, _mm256_setzero_si256());
-    keep &= ~static_cast<unsigned>(_mm256_movemask_ps(_mm256_castsi256_ps(zero_lanes)));
-    const __m256i index = compress_index(keep);
-    const __m256i p = compress(position, index);
-    const __m256i v = compress(value, index);
-    if constexpr (Signed) {
-        _mm256_storeu_pd(out.mz + k, _mm256_cvtepi32_pd(_mm256_castsi256_si128(p)));
-        _mm256_storeu_pd(out.mz + k + 4, _mm256_cvtepi32_pd(_mm256_extracti128_si256(p, 1)));
-        _mm256_storeu_ps(out.intensity + k, _mm256_cvtepi32_ps(v));
-        return k + static_cast<std::size_t>(std::popcount(keep));
-    }
-    // Unsigned to double: take 2^31 off as a signed value, add it back exactly.
-    const __m256i shifted = _mm256_xor_si256(p, _mm256_set1_epi32(static_cast<int>(0x80000000U)));
-    const __m256d two_31 = _mm256_set1_pd(2147483648.0);
-    _mm256_storeu_pd(out.mz + k, _mm256_add_pd(_mm256_cvtepi32_pd(_mm256_castsi256_si128(shifted)), two_31));
-    _mm256_storeu_pd(out.mz + k + 4, _mm256_add_pd(_mm256_cvtepi32_pd(_mm256_extracti128_si256(shifted, 1)), two_31));
-    // Unsigned to float: both 16-bit halves convert exactly, and their sum is
-    // rounded once, as a direct conversion rounds.
-    const __m256 high = _mm256_mul_ps(_mm256_cvtepi32_ps(_mm256_srli_epi32(v, 16)), _mm256_set1_ps(65536.0F));
-    const __m256 low = _mm256_cvtepi32_ps(_mm256_and_si256(v, _mm256_set1_epi32(0xFFFF)));
-    _mm256_storeu_ps(out.intensity + k, _mm256_add_ps(high, low));
-    return k + static_cast<std::size_t>(std::popcount(keep));
-}
-
-// One group of 8 bytes: positions as the running position plus a prefix sum
-// of the delta bytes (at most 8 × 127, so 16-bit lanes hold it), values from
-// the opcode or its operand.
-template <int Group, bool HasLongs, bool Signed, class Out>
-TARVOK_AVX2_INLINE std::size_t decode_group(const Out& out, std::size_t k, const std::uint8_t* bytes,
-                                            __m128i delta_bytes, const ChunkMasks& masks, __m256i& position)
-{
-    constexpr unsigned at = 8 * Group;
-    // The group's bytes and the 8 behind them.
-    const __m128i raw = _mm_loadu_si128(reinterpret_cast<const __m128i*>(bytes + at));
-    const auto group_bits = [](std::uint64_t mask) { return static_cast<unsigned>(mask >> at) & 0xFFU; };
-
-    __m128i sum = _mm_cvtepu8_epi16(delta_bytes);
-    sum = _mm_add_epi16(sum, _mm_slli_si128(sum, 2));
-    sum = _mm_add_epi16(sum, _mm_slli_si128(sum, 4));
-    sum = _mm_add_epi16(sum, _mm_slli_si128(sum, 8));
-    const __m256i positions = _mm256_add_epi32(_mm256_cvtepu16_epi32(sum), position);
-    position = _mm256_permutevar8x32_epi32(positions, _mm256_set1_epi32(7));
-
-    const __m256i opcode = _mm256_cvtepu8_epi32(raw);
-    __m256i value = _mm256_and_si256(opcode, _mm256_set1_epi32(layout::short_intensity_bits));
-    if constexpr (HasLongs) {
-        // Bytes 1 to 4 behind each byte, cut to the opcode's operand length.
-        const __m256i operand_index = _mm256_setr_epi8(1, 2, 3, 4, 2, 3, 4, 5, 3, 4, 5, 6, 4, 5, 6, 7, 5, 6, 7, 8, 6, 7,
-                                                       8, 9, 7, 8, 9, 10, 8, 9, 10, 11);
-        const __m256i operand = _mm256_shuffle_epi8(_mm256_broadcastsi128_si256(raw), operand_index);
-        // The low 3 bits of FC to FF are 4 to 7: they pick the operand's mask.
-        static_assert((first_long_opcode & 7U) == 4U);
-        const __m256i operand_masks = _mm256_setr_epi32(0, 0, 0, 0, 0xFF, 0xFFFF, 0xFFFFFF, -1);
-        const __m256i wide = _mm256_and_si256(operand, _mm256_permutevar8x32_epi32(operand_masks, opcode));
-        // Only points are emitted, and a point's byte is a long opcode exactly
-        // when it is FC or above: operand bytes may pass this test unharmed.
-        const __m256i long_lanes = _mm256_cmpgt_epi32(opcode, _mm256_set1_epi32(first_long_opcode - 1));
-        value = _mm256_blendv_epi8(value, wide, long_lanes);
-    }
-    return emit<Signed>(out, k, group_bits(masks.points), positions, value);
-}
 
 // The bytes whose bit is set in `mask`, the others zero.
 TARVOK_AVX2_INLINE __m256i bytes_of(__m256i bytes, std::uint32_t mask)
@@ -151,25 +91,197 @@ TARVOK_AVX2_INLINE __m256i bytes_of(__m256i bytes, std::uint32_t mask)
     return _mm256_and_si256(bytes, _mm256_cmpeq_epi8(_mm256_and_si256(spread, bit), bit));
 }
 
-template <bool HasLongs, bool Signed, class Out>
-TARVOK_AVX2_INLINE std::size_t decode_groups(const Out& out, std::size_t k, const std::uint8_t* bytes,
-                                             __m256i low, __m256i high, const ChunkMasks& masks,
-                                             __m256i& position)
+TARVOK_AVX2_INLINE __m256i broadcast_last_word(__m256i words)
 {
-    const __m256i low_deltas = bytes_of(low, static_cast<std::uint32_t>(masks.deltas));
-    const __m256i high_deltas = bytes_of(high, static_cast<std::uint32_t>(masks.deltas >> 32U));
-    const __m128i d0 = _mm256_castsi256_si128(low_deltas);
-    const __m128i d1 = _mm256_extracti128_si256(low_deltas, 1);
-    const __m128i d2 = _mm256_castsi256_si128(high_deltas);
-    const __m128i d3 = _mm256_extracti128_si256(high_deltas, 1);
-    k = decode_group<0, HasLongs, Signed>(out, k, bytes, d0, masks, position);
-    k = decode_group<1, HasLongs, Signed>(out, k, bytes, _mm_srli_si128(d0, 8), masks, position);
-    k = decode_group<2, HasLongs, Signed>(out, k, bytes, d1, masks, position);
-    k = decode_group<3, HasLongs, Signed>(out, k, bytes, _mm_srli_si128(d1, 8), masks, position);
-    k = decode_group<4, HasLongs, Signed>(out, k, bytes, d2, masks, position);
-    k = decode_group<5, HasLongs, Signed>(out, k, bytes, _mm_srli_si128(d2, 8), masks, position);
-    k = decode_group<6, HasLongs, Signed>(out, k, bytes, d3, masks, position);
-    return decode_group<7, HasLongs, Signed>(out, k, bytes, _mm_srli_si128(d3, 8), masks, position);
+    const __m256i word_7 = _mm256_set1_epi16(0x0F0E);
+    const __m256i upper = _mm256_permute2x128_si256(words, words, 0x11);
+    return _mm256_shuffle_epi8(upper, word_7);
+}
+
+// 32 bytes: the position behind each byte, relative to the batch, as two
+// registers of 16-bit lanes holding bytes 0-7 | 16-23 and 8-15 | 24-31.
+// Pairs of delta bytes are summed first (at most 254), so a prefix sum over
+// 16 lanes covers all 32 bytes.
+TARVOK_AVX2_INLINE void half_positions(__m256i deltas, __m256i& carry, __m256i& low, __m256i& high)
+{
+    __m256i sum = _mm256_maddubs_epi16(deltas, _mm256_set1_epi8(1));
+    sum = _mm256_add_epi16(sum, _mm256_slli_si256(sum, 2));
+    sum = _mm256_add_epi16(sum, _mm256_slli_si256(sum, 4));
+    sum = _mm256_add_epi16(sum, _mm256_slli_si256(sum, 8));
+    const __m256i lane_totals = _mm256_shuffle_epi8(sum, _mm256_set1_epi16(0x0F0E));
+    sum = _mm256_add_epi16(sum, _mm256_permute2x128_si256(lane_totals, lane_totals, 0x08));
+    const __m256i odd = _mm256_add_epi16(sum, carry);
+    carry = broadcast_last_word(odd);
+    // An even byte's position is its odd neighbour's less that neighbour's delta.
+    const __m256i even = _mm256_sub_epi16(odd, _mm256_srli_epi16(deltas, 8));
+    low = _mm256_unpacklo_epi16(even, odd);
+    high = _mm256_unpackhi_epi16(even, odd);
+}
+
+TARVOK_AVX2_INLINE __m256i position_shuffle(unsigned lower_mask, unsigned upper_mask)
+{
+    return _mm256_inserti128_si256(
+        _mm256_castsi128_si256(_mm_load_si128(reinterpret_cast<const __m128i*>(compress_table.masks[lower_mask].positions))),
+        _mm_load_si128(reinterpret_cast<const __m128i*>(compress_table.masks[upper_mask].positions)), 1);
+}
+
+TARVOK_AVX2_INLINE void compress_words(Batch& batch, std::size_t k, const std::uint8_t* group, unsigned mask)
+{
+    const __m256i source = _mm256_broadcastsi128_si256(_mm_loadu_si128(reinterpret_cast<const __m128i*>(group)));
+    const __m256i shuffle = _mm256_load_si256(reinterpret_cast<const __m256i*>(compress_table.masks[mask].words));
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(batch.word + k), _mm256_shuffle_epi8(source, shuffle));
+}
+
+// One half of a chunk: 32 bytes at `bytes` with their point and delta masks.
+TARVOK_AVX2_INLINE std::size_t compress_half(Batch& batch, std::size_t k, const std::uint8_t* bytes, __m256i raw,
+                                             std::uint32_t points, std::uint32_t deltas, __m256i& carry)
+{
+    __m256i low;
+    __m256i high;
+    half_positions(bytes_of(raw, deltas), carry, low, high);
+    const unsigned m0 = points & 0xFFU;
+    const unsigned m1 = points >> 8U & 0xFFU;
+    const unsigned m2 = points >> 16U & 0xFFU;
+    const unsigned m3 = points >> 24U;
+    const std::size_t k1 = k + static_cast<std::size_t>(std::popcount(m0));
+    const std::size_t k2 = k1 + static_cast<std::size_t>(std::popcount(m1));
+    const std::size_t k3 = k2 + static_cast<std::size_t>(std::popcount(m2));
+    const __m256i p02 = _mm256_shuffle_epi8(low, position_shuffle(m0, m2));
+    const __m256i p13 = _mm256_shuffle_epi8(high, position_shuffle(m1, m3));
+    // In order: each store may run past where the next begins.
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(batch.position + k), _mm256_castsi256_si128(p02));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(batch.position + k1), _mm256_castsi256_si128(p13));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(batch.position + k2), _mm256_extracti128_si256(p02, 1));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(batch.position + k3), _mm256_extracti128_si256(p13, 1));
+    compress_words(batch, k, bytes, m0);
+    compress_words(batch, k1, bytes + 8, m1);
+    compress_words(batch, k2, bytes + 16, m2);
+    compress_words(batch, k3, bytes + 24, m3);
+    return k3 + static_cast<std::size_t>(std::popcount(m3));
+}
+
+// The operands of a chunk's FF opcodes, which their words lack the last byte of.
+TARVOK_AVX2_INLINE void add_four_byte_operands(Batch& batch, std::size_t first, const std::uint8_t* bytes,
+                                               std::uint64_t points, std::uint64_t four)
+{
+    for (; four != 0; four &= four - 1) {
+        const auto at = static_cast<unsigned>(std::countr_zero(four));
+        const std::size_t k = first + static_cast<std::size_t>(std::popcount(points & ((std::uint64_t{1} << at) - 1)));
+        std::memcpy(&batch.operand[k], bytes + at + 1, sizeof batch.operand[k]);
+    }
+}
+
+// Eight points' values from their words: the low 7 bits of a one-byte point
+// opcode, or the operand cut to the long opcode's length.
+template <bool HasFF>
+TARVOK_AVX2_INLINE __m256i point_values(const Batch& batch, std::size_t t)
+{
+    const __m256i word = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(batch.word + t));
+    const __m256i opcode = _mm256_and_si256(word, _mm256_set1_epi32(0xFF));
+    const __m256i short_value = _mm256_and_si256(word, _mm256_set1_epi32(layout::short_intensity_bits));
+    // The low 3 bits of FC to FF are 4 to 7: they pick the operand's mask.
+    static_assert((first_long_opcode & 7U) == 4U);
+    const __m256i operand_masks = _mm256_setr_epi32(0, 0, 0, 0, 0xFF, 0xFFFF, 0xFFFFFF, 0xFFFFFF);
+    const __m256i long_value =
+        _mm256_and_si256(_mm256_srli_epi32(word, 8), _mm256_permutevar8x32_epi32(operand_masks, opcode));
+    const __m256i long_lanes = _mm256_cmpgt_epi32(opcode, _mm256_set1_epi32(first_long_opcode - 1));
+    const __m256i value = _mm256_blendv_epi8(short_value, long_value, long_lanes);
+    if constexpr (!HasFF) {
+        return value;
+    }
+    const __m256i operand = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(batch.operand + t));
+    const __m256i four_lanes = _mm256_cmpeq_epi32(opcode, _mm256_set1_epi32(layout::end_marker_byte));
+    return _mm256_blendv_epi8(value, operand, four_lanes);
+}
+
+TARVOK_AVX2_INLINE __m256i point_positions(const Batch& batch, std::size_t t, __m256i base)
+{
+    const __m128i relative = _mm_loadu_si128(reinterpret_cast<const __m128i*>(batch.position + t));
+    return _mm256_add_epi32(_mm256_cvtepu16_epi32(relative), base);
+}
+
+template <bool HasFF>
+TARVOK_AVX2_INLINE std::size_t emit(const PointOut& out, std::size_t k, const Batch& batch, std::size_t count,
+                                    std::uint32_t base)
+{
+    const __m256i base_lanes = _mm256_set1_epi32(static_cast<int>(base));
+    for (std::size_t t = 0; t < count; t += 8) {
+        const __m256i p = point_positions(batch, t, base_lanes);
+        const __m256i v = point_values<HasFF>(batch, t);
+        const __m256i first = _mm256_unpacklo_epi32(p, v);  // points 0, 1 | 4, 5
+        const __m256i second = _mm256_unpackhi_epi32(p, v);  // points 2, 3 | 6, 7
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(out.points + k + t),
+                            _mm256_permute2x128_si256(first, second, 0x20));
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(out.points + k + t + 4),
+                            _mm256_permute2x128_si256(first, second, 0x31));
+    }
+    return k + count;
+}
+
+template <bool Signed>
+TARVOK_AVX2_INLINE void store_peaks(const PeakOut& out, std::size_t k, __m256i p, __m256i v)
+{
+    if constexpr (Signed) {
+        _mm256_storeu_pd(out.mz + k, _mm256_cvtepi32_pd(_mm256_castsi256_si128(p)));
+        _mm256_storeu_pd(out.mz + k + 4, _mm256_cvtepi32_pd(_mm256_extracti128_si256(p, 1)));
+        _mm256_storeu_ps(out.intensity + k, _mm256_cvtepi32_ps(v));
+        return;
+    }
+    // Unsigned to double: take 2^31 off as a signed value, add it back exactly.
+    const __m256i shifted = _mm256_xor_si256(p, _mm256_set1_epi32(static_cast<int>(0x80000000U)));
+    const __m256d two_31 = _mm256_set1_pd(2147483648.0);
+    _mm256_storeu_pd(out.mz + k, _mm256_add_pd(_mm256_cvtepi32_pd(_mm256_castsi256_si128(shifted)), two_31));
+    _mm256_storeu_pd(out.mz + k + 4, _mm256_add_pd(_mm256_cvtepi32_pd(_mm256_extracti128_si256(shifted, 1)), two_31));
+    // Unsigned to float: both 16-bit halves convert exactly, and their sum is
+    // rounded once, as a direct conversion rounds.
+    const __m256 high = _mm256_mul_ps(_mm256_cvtepi32_ps(_mm256_srli_epi32(v, 16)), _mm256_set1_ps(65536.0F));
+    const __m256 low = _mm256_cvtepi32_ps(_mm256_and_si256(v, _mm256_set1_epi32(0xFFFF)));
+    _mm256_storeu_ps(out.intensity + k, _mm256_add_ps(high, low));
+}
+
+// Zero intensities of one-byte opcodes never reach the batch; a long opcode
+// with a zero operand is left out here, one point at a time.
+template <bool HasFF, bool Signed>
+TARVOK_AVX2_INLINE std::size_t emit_peaks(const PeakOut& out, std::size_t k, const Batch& batch, std::size_t count,
+                                          std::uint32_t base)
+{
+    const __m256i base_lanes = _mm256_set1_epi32(static_cast<int>(base));
+    for (std::size_t t = 0; t < count; t += 8) {
+        const __m256i p = point_positions(batch, t, base_lanes);
+        const __m256i v = point_values<HasFF>(batch, t);
+        const std::size_t lanes = count - t < 8 ? count - t : 8;
+        const auto zero_lanes = static_cast<unsigned>(
+            _mm256_movemask_ps(_mm256_castsi256_ps(_mm256_cmpeq_epi32(v, _mm256_setzero_si256()))));
+        if ((zero_lanes & ((1U << lanes) - 1U)) == 0) {
+            store_peaks<Signed>(out, k, p, v);
+            k += lanes;
+            continue;
+        }
+        alignas(32) std::uint32_t positions[8];
+        alignas(32) std::uint32_t values[8];
+        _mm256_store_si256(reinterpret_cast<__m256i*>(positions), p);
+        _mm256_store_si256(reinterpret_cast<__m256i*>(values), v);
+        for (std::size_t lane = 0; lane < lanes; ++lane) {
+            if (values[lane] != 0) {
+                out.mz[k] = positions[lane];
+                out.intensity[k] = static_cast<float>(values[lane]);
+                ++k;
+            }
+        }
+    }
+    return k;
+}
+
+template <bool HasFF>
+TARVOK_AVX2_INLINE std::size_t emit(const PeakOut& out, std::size_t k, const Batch& batch, std::size_t count,
+                                    std::uint32_t base)
+{
+    // Below 2^31 the signed conversions give the unsigned values, rounded
+    // alike; only an FF opcode's operand reaches that high.
+    if (!HasFF && base < signed_position_limit) {
+        return emit_peaks<false, true>(out, k, batch, count, base);
+    }
+    return emit_peaks<HasFF, false>(out, k, batch, count, base);
 }
 
 TARVOK_AVX2_INLINE std::uint64_t mask_of(__m256i low, __m256i high)
@@ -185,6 +297,12 @@ TARVOK_AVX2_INLINE std::uint64_t bytes_at_least(__m256i low, __m256i high, std::
                    _mm256_cmpeq_epi8(_mm256_max_epu8(high, floor), high));
 }
 
+TARVOK_AVX2_INLINE std::uint64_t bytes_equal(__m256i low, __m256i high, std::uint8_t value)
+{
+    const __m256i wanted = _mm256_set1_epi8(static_cast<char>(value));
+    return mask_of(_mm256_cmpeq_epi8(low, wanted), _mm256_cmpeq_epi8(high, wanted));
+}
+
 template <class Out>
 TARVOK_AVX2 std::size_t decode(std::span<const std::uint8_t> input, const Out& out)
 {
@@ -192,44 +310,55 @@ TARVOK_AVX2 std::size_t decode(std::span<const std::uint8_t> input, const Out& o
     const std::size_t n = input.size();
     // Zeros past the input; the valid mask keeps them out of every decision.
     std::uint8_t tail[chunk_read + 8];
-    __m256i position = _mm256_setzero_si256();
+    Batch batch;
+    std::uint32_t base = 0;
     std::uint64_t carried = 0;
     std::size_t k = 0;
-    for (std::size_t i = 0; i < n; i += chunk) {
-        const std::size_t left = n - i;
-        const std::uint8_t* bytes = b + i;
-        if (left < chunk_read) {
-            std::memset(tail, 0, sizeof tail);
-            std::memcpy(tail, bytes, left);
-            bytes = tail;
+    std::size_t i = 0;
+    bool stop = false;
+    while (i < n && !stop) {
+        __m256i carry = _mm256_setzero_si256();
+        std::size_t count = 0;
+        bool has_ff = false;
+        for (std::size_t c = 0; c < batch_chunks && i < n; ++c, i += chunk) {
+            const std::size_t left = n - i;
+            const std::uint8_t* bytes = b + i;
+            if (left < chunk_read) {
+                std::memset(tail, 0, sizeof tail);
+                std::memcpy(tail, bytes, left);
+                bytes = tail;
+            }
+            const std::uint64_t valid = left >= chunk ? ~std::uint64_t{0} : (std::uint64_t{1} << left) - 1;
+            const __m256i low = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(bytes));
+            const __m256i high_half = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(bytes + 32));
+            const std::uint64_t high = mask_of(low, high_half) & valid;
+            const std::uint64_t longs = bytes_at_least(low, high_half, first_long_opcode) & valid & ~carried;
+            const LongBytes long_bytes{longs, bytes_at_least(low, high_half, 0xFD) & valid & ~carried,
+                                       bytes_at_least(low, high_half, 0xFE) & valid & ~carried,
+                                       bytes_at_least(low, high_half, 0xFF) & valid & ~carried};
+            const ChunkPlan plan = plan_chunk(b, n, i, long_bytes, carried, valid, left >= chunk_reach);
+            const ChunkMasks masks = chunk_masks(high, longs, plan);
+            std::uint64_t points = masks.points;
+            if constexpr (std::is_same_v<Out, PeakOut>) {
+                points &= ~bytes_equal(low, high_half, layout::first_short_point_opcode);
+            }
+            const std::size_t first = count;
+            count = compress_half(batch, count, bytes, low, static_cast<std::uint32_t>(points),
+                                  static_cast<std::uint32_t>(masks.deltas), carry);
+            count = compress_half(batch, count, bytes + 32, high_half, static_cast<std::uint32_t>(points >> 32U),
+                                  static_cast<std::uint32_t>(masks.deltas >> 32U), carry);
+            if (const std::uint64_t four = masks.longs & long_bytes.four; four != 0) {
+                add_four_byte_operands(batch, first, bytes, points, four);
+                has_ff = true;
+            }
+            if (plan.stop) {
+                stop = true;
+                break;
+            }
+            carried = plan.spill;
         }
-        const std::uint64_t valid = left >= chunk ? ~std::uint64_t{0} : (std::uint64_t{1} << left) - 1;
-        const __m256i low = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(bytes));
-        const __m256i high_half = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(bytes + 32));
-        const std::uint64_t high = mask_of(low, high_half) & valid;
-        const std::uint64_t longs = bytes_at_least(low, high_half, first_long_opcode) & valid & ~carried;
-        const LongBytes long_bytes{longs, bytes_at_least(low, high_half, 0xFD) & valid & ~carried,
-                                   bytes_at_least(low, high_half, 0xFE) & valid & ~carried,
-                                   bytes_at_least(low, high_half, 0xFF) & valid & ~carried};
-        const ChunkPlan plan = plan_chunk(b, n, i, long_bytes, carried, valid, left >= chunk_reach);
-        const ChunkMasks masks = chunk_masks(high, longs, plan);
-        // Below 2^31 the signed conversions give the unsigned values, rounded
-        // alike. Only an FF opcode's operand reaches that high, and the
-        // position grows by less than 2^13 in a chunk.
-        const bool small = std::is_same_v<Out, PeakOut> && (masks.longs & long_bytes.four) == 0 &&
-                           static_cast<std::uint32_t>(_mm256_cvtsi256_si32(position)) < chunk_position_limit;
-        if (masks.longs == 0) {
-            k = small ? decode_groups<false, true>(out, k, bytes, low, high_half, masks, position)
-                      : decode_groups<false, false>(out, k, bytes, low, high_half, masks, position);
-        } else if (small) {
-            k = decode_groups<true, true>(out, k, bytes, low, high_half, masks, position);
-        } else {
-            k = decode_groups<true, false>(out, k, bytes, low, high_half, masks, position);
-        }
-        if (plan.stop) {
-            break;
-        }
-        carried = plan.spill;
+        k = has_ff ? emit<true>(out, k, batch, count, base) : emit<false>(out, k, batch, count, base);
+        base += static_cast<std::uint16_t>(_mm256_cvtsi256_si32(carry));
     }
     return k;
 }
