@@ -1,6 +1,3 @@
-#include <bit>
-#include <cstring>
-
 #include "payload_kernels.hpp"
 #include "tarvok/raw/scan.hpp"
 
@@ -8,23 +5,21 @@ namespace tarvok::raw {
 namespace {
 
 // Only bytes with the high bit set can be points: the list is sized once.
-// The high bits of eight words are gathered into one, so that a single
-// population count covers 64 bytes.
+// A block of 64 bytes has at most 64 of them, so its count fits a byte and
+// the compiler turns the inner loop into byte-wide vector additions.
 std::size_t point_bound(std::span<const std::uint8_t> bytes)
 {
-    constexpr std::uint64_t high_bits = 0x8080808080808080ULL;
+    constexpr std::size_t block = 64;
     const std::uint8_t* b = bytes.data();
     const std::size_t n = bytes.size();
     std::size_t bound = 0;
     std::size_t i = 0;
-    for (; i + 64 <= n; i += 64) {
-        std::uint64_t gathered = 0;
-        for (unsigned w = 0; w < 8; ++w) {
-            std::uint64_t word = 0;
-            std::memcpy(&word, b + i + 8 * w, sizeof word);
-            gathered |= (word & high_bits) >> w;
+    for (; i + block <= n; i += block) {
+        std::uint8_t high = 0;
+        for (std::size_t j = 0; j < block; ++j) {
+            high = static_cast<std::uint8_t>(high + (b[i + j] >> 7U));
         }
-        bound += static_cast<std::size_t>(std::popcount(gathered));
+        bound += high;
     }
     for (; i < n; ++i) {
         bound += b[i] >> 7U;
