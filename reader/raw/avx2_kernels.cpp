@@ -39,6 +39,8 @@ struct alignas(64) Compress {
     std::uint8_t words[32];
     // 16-bit lanes: the position of each kept byte.
     std::uint8_t positions[16];
+    // How many lanes are kept: a load where the entry is read anyway.
+    std::uint8_t kept;
 };
 
 struct CompressTable {
@@ -59,6 +61,7 @@ struct CompressTable {
                 }
                 ++kept;
             }
+            masks[mask].kept = static_cast<std::uint8_t>(kept);
         }
     }
 };
@@ -143,9 +146,9 @@ TARVOK_AVX2_INLINE std::size_t compress_half(Batch& batch, std::size_t k, const 
     const unsigned m1 = points >> 8U & 0xFFU;
     const unsigned m2 = points >> 16U & 0xFFU;
     const unsigned m3 = points >> 24U;
-    const std::size_t k1 = k + static_cast<std::size_t>(std::popcount(m0));
-    const std::size_t k2 = k1 + static_cast<std::size_t>(std::popcount(m1));
-    const std::size_t k3 = k2 + static_cast<std::size_t>(std::popcount(m2));
+    const std::size_t k1 = k + compress_table.masks[m0].kept;
+    const std::size_t k2 = k1 + compress_table.masks[m1].kept;
+    const std::size_t k3 = k2 + compress_table.masks[m2].kept;
     const __m256i p02 = _mm256_shuffle_epi8(low, position_shuffle(m0, m2));
     const __m256i p13 = _mm256_shuffle_epi8(high, position_shuffle(m1, m3));
     // In order: each store may run past where the next begins.
@@ -157,7 +160,7 @@ TARVOK_AVX2_INLINE std::size_t compress_half(Batch& batch, std::size_t k, const 
     compress_words(batch, k1, bytes + 8, m1);
     compress_words(batch, k2, bytes + 16, m2);
     compress_words(batch, k3, bytes + 24, m3);
-    return k3 + static_cast<std::size_t>(std::popcount(m3));
+    return k3 + compress_table.masks[m3].kept;
 }
 
 // The operands of a chunk's FF opcodes, which their words lack the last byte of.
@@ -333,9 +336,12 @@ TARVOK_AVX2 std::size_t decode(std::span<const std::uint8_t> input, const Out& o
             const __m256i high_half = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(bytes + 32));
             const std::uint64_t high = mask_of(low, high_half) & valid;
             const std::uint64_t longs = bytes_at_least(low, high_half, first_long_opcode) & valid & ~carried;
-            const LongBytes long_bytes{longs, bytes_at_least(low, high_half, 0xFD) & valid & ~carried,
-                                       bytes_at_least(low, high_half, 0xFE) & valid & ~carried,
-                                       bytes_at_least(low, high_half, 0xFF) & valid & ~carried};
+            // FC to FF differ in their two low bits: FD and FF have bit 0 set,
+            // FE and FF bit 1; shifting a bit to the top lets a byte mask read it.
+            const std::uint64_t bit_0 = mask_of(_mm256_slli_epi16(low, 7), _mm256_slli_epi16(high_half, 7));
+            const std::uint64_t bit_1 = mask_of(_mm256_slli_epi16(low, 6), _mm256_slli_epi16(high_half, 6));
+            static_assert(first_long_opcode == 0xFC);
+            const LongBytes long_bytes{longs, longs & (bit_0 | bit_1), longs & bit_1, longs & bit_0 & bit_1};
             const ChunkPlan plan = plan_chunk(b, n, i, long_bytes, carried, valid, left >= chunk_reach);
             const ChunkMasks masks = chunk_masks(high, longs, plan);
             std::uint64_t points = masks.points;

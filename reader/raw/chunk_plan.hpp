@@ -33,8 +33,9 @@ struct LongBytes {
 };
 
 // One multi-byte opcode after the other: needed where an operand byte looks
-// like an opcode, and where an operand may run past the input.
-inline ChunkPlan walk_long_opcodes(const std::uint8_t* b, std::size_t n, std::size_t base, std::uint64_t longs,
+// like an opcode, and where an operand may run past the input. Kept out of
+// line, so that the rare case leaves the vector loops their registers.
+[[gnu::noinline]] inline ChunkPlan walk_long_opcodes(const std::uint8_t* b, std::size_t n, std::size_t base, std::uint64_t longs,
                                    std::uint64_t carried, std::uint64_t valid)
 {
     ChunkPlan plan{carried, 0, valid, false};

@@ -1,8 +1,14 @@
+#include <cstddef>
+#include <memory>
+#include <new>
+
 #include "payload_kernels.hpp"
 #include "tarvok/raw/scan.hpp"
 
 namespace tarvok::raw {
 namespace {
+
+constexpr std::size_t buffered_payload_limit = 64 * 1024;
 
 // Only bytes with the high bit set can be points: the list is sized once.
 // A block of 64 bytes has at most 64 of them, so its count fits a byte and
@@ -31,11 +37,16 @@ std::size_t point_bound(std::span<const std::uint8_t> bytes)
 
 std::vector<ScanPoint> decode_payload(std::span<const std::uint8_t> bytes)
 {
-    const std::size_t bound = point_bound(bytes);
-    if (bound == 0) {
-        return {};
+    // A payload of modest length decodes into room for a point per byte, which
+    // needs neither a counting pass nor zeroed storage; the list then takes
+    // only the points decoded.
+    if (bytes.size() <= buffered_payload_limit) {
+        const auto storage = std::make_unique_for_overwrite<std::byte[]>((bytes.size() + decode_slack) *
+                                                                         sizeof(ScanPoint));
+        auto* const buffer = std::launder(reinterpret_cast<ScanPoint*>(storage.get()));
+        return std::vector<ScanPoint>(buffer, buffer + payload_kernels().points(bytes, buffer));
     }
-    std::vector<ScanPoint> points(bound + decode_slack);
+    std::vector<ScanPoint> points(point_bound(bytes) + decode_slack);
     points.resize(payload_kernels().points(bytes, points.data()));
     return points;
 }

@@ -10,15 +10,18 @@
 namespace decode_test {
 namespace {
 
-// decode_payload sizes its list from a count of the bytes with the high bit
-// set, taken 8 at a time in batches of 255 words: lengths around the batch
-// and word edges, each in an allocation of exactly its size, against the
-// oracle.
-TEST(DecodePayload, AgreesWithTheOracleAtEveryCountingEdge)
+// decode_payload decodes a payload of up to 64 KiB into room for a point per
+// byte, and a longer one into a list sized by a count of the bytes with the
+// high bit set, taken 64 at a time: lengths around both edges, each in an
+// allocation of exactly its size, against the oracle.
+TEST(DecodePayload, AgreesWithTheOracleAtEveryLengthEdge)
 {
+    constexpr std::size_t limit = 64 * 1024;
     for (const PayloadShape& shape : payload_shapes()) {
         std::mt19937_64 random(17);
-        for (const std::size_t length : {0, 1, 7, 8, 9, 2039, 2040, 2041, 2047, 2048, 4081, 20000}) {
+        for (const std::size_t length : {std::size_t{0}, std::size_t{1}, std::size_t{63}, std::size_t{64},
+                                         std::size_t{65}, std::size_t{20000}, limit - 1, limit, limit + 1,
+                                         limit + 63, limit + 64, limit + 65}) {
             const Bytes bytes = shape.make(random, length);
             const auto exact = std::make_unique_for_overwrite<std::uint8_t[]>(length);
             std::copy(bytes.begin(), bytes.end(), exact.get());
@@ -29,14 +32,16 @@ TEST(DecodePayload, AgreesWithTheOracleAtEveryCountingEdge)
     }
 }
 
-// Every byte a point: the list fills to its bound and the kernels' whole-vector
-// stores reach into the slack.
+// Every byte a point, on both sides of the 64 KiB edge: the room fills to its
+// bound and the kernels' whole-vector stores reach into the slack.
 TEST(DecodePayload, EveryByteAPoint)
 {
-    const Bytes bytes(5000, 0x85);
-    const std::vector<tarvok::raw::ScanPoint> points = tarvok::raw::decode_payload(bytes);
-    ASSERT_EQ(points.size(), bytes.size());
-    EXPECT_EQ(points, oracle::decode(bytes).points);
+    for (const std::size_t length : {5000, 70000}) {
+        const Bytes bytes(length, 0x85);
+        const std::vector<tarvok::raw::ScanPoint> points = tarvok::raw::decode_payload(bytes);
+        ASSERT_EQ(points.size(), bytes.size());
+        EXPECT_EQ(points, oracle::decode(bytes).points);
+    }
 }
 
 }  // namespace
