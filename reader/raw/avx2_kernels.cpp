@@ -306,13 +306,65 @@ TARVOK_AVX2_INLINE std::uint64_t bytes_equal(__m256i low, __m256i high, std::uin
     return mask_of(_mm256_cmpeq_epi8(low, wanted), _mm256_cmpeq_epi8(high, wanted));
 }
 
+// What the chunks of a batch carry from one to the next.
+struct BatchState {
+    std::size_t count;  // points in the batch so far
+    __m256i carry;  // the position behind the last chunk, relative to the batch
+    std::uint64_t carried;  // operand bytes of the last chunk's last opcode in the next
+    bool has_ff;
+};
+
+// One chunk at `i`; `Tail` where fewer than `chunk_read` bytes are left, which
+// are then copied out with zeros behind them that the valid mask keeps out of
+// every decision. True where decoding stops in it.
+template <bool Tail, class Out>
+TARVOK_AVX2_INLINE bool decode_chunk(const std::uint8_t* b, std::size_t n, std::size_t i, Batch& batch,
+                                     BatchState& state)
+{
+    const std::uint8_t* bytes = b + i;
+    std::uint64_t valid = ~std::uint64_t{0};
+    std::uint8_t tail[chunk_read];
+    if constexpr (Tail) {
+        const std::size_t left = n - i;
+        std::memset(tail, 0, sizeof tail);
+        std::memcpy(tail, bytes, left);
+        bytes = tail;
+        valid = left >= chunk ? valid : (std::uint64_t{1} << left) - 1;
+    }
+    const __m256i low = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(bytes));
+    const __m256i high_half = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(bytes + 32));
+    const std::uint64_t high = mask_of(low, high_half) & valid;
+    const std::uint64_t longs = bytes_at_least(low, high_half, first_long_opcode) & valid & ~state.carried;
+    // FC to FF differ in their two low bits: FD and FF have bit 0 set, FE and
+    // FF bit 1; shifting a bit to the top lets a byte mask read it.
+    const std::uint64_t bit_0 = mask_of(_mm256_slli_epi16(low, 7), _mm256_slli_epi16(high_half, 7));
+    const std::uint64_t bit_1 = mask_of(_mm256_slli_epi16(low, 6), _mm256_slli_epi16(high_half, 6));
+    static_assert(first_long_opcode == 0xFC);
+    const LongBytes long_bytes{longs, longs & (bit_0 | bit_1), longs & bit_1, longs & bit_0 & bit_1};
+    const ChunkPlan plan = plan_chunk(b, n, i, long_bytes, state.carried, valid, !Tail || n - i >= chunk_reach);
+    const ChunkMasks masks = chunk_masks(high, longs, plan);
+    std::uint64_t points = masks.points;
+    if constexpr (std::is_same_v<Out, PeakOut>) {
+        points &= ~bytes_equal(low, high_half, layout::first_short_point_opcode);
+    }
+    const std::size_t first = state.count;
+    std::size_t count = compress_half(batch, first, bytes, low, static_cast<std::uint32_t>(points),
+                                      static_cast<std::uint32_t>(masks.deltas), state.carry);
+    state.count = compress_half(batch, count, bytes + 32, high_half, static_cast<std::uint32_t>(points >> 32U),
+                                static_cast<std::uint32_t>(masks.deltas >> 32U), state.carry);
+    if (const std::uint64_t four = masks.longs & long_bytes.four; four != 0) {
+        add_four_byte_operands(batch, first, bytes, points, four);
+        state.has_ff = true;
+    }
+    state.carried = plan.spill;
+    return plan.stop;
+}
+
 template <class Out>
 TARVOK_AVX2 std::size_t decode(std::span<const std::uint8_t> input, const Out& out)
 {
     const std::uint8_t* b = input.data();
     const std::size_t n = input.size();
-    // Zeros past the input; the valid mask keeps them out of every decision.
-    std::uint8_t tail[chunk_read + 8];
     Batch batch;
     std::uint32_t base = 0;
     std::uint64_t carried = 0;
@@ -320,51 +372,15 @@ TARVOK_AVX2 std::size_t decode(std::span<const std::uint8_t> input, const Out& o
     std::size_t i = 0;
     bool stop = false;
     while (i < n && !stop) {
-        __m256i carry = _mm256_setzero_si256();
-        std::size_t count = 0;
-        bool has_ff = false;
-        for (std::size_t c = 0; c < batch_chunks && i < n; ++c, i += chunk) {
-            const std::size_t left = n - i;
-            const std::uint8_t* bytes = b + i;
-            if (left < chunk_read) {
-                std::memset(tail, 0, sizeof tail);
-                std::memcpy(tail, bytes, left);
-                bytes = tail;
-            }
-            const std::uint64_t valid = left >= chunk ? ~std::uint64_t{0} : (std::uint64_t{1} << left) - 1;
-            const __m256i low = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(bytes));
-            const __m256i high_half = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(bytes + 32));
-            const std::uint64_t high = mask_of(low, high_half) & valid;
-            const std::uint64_t longs = bytes_at_least(low, high_half, first_long_opcode) & valid & ~carried;
-            // FC to FF differ in their two low bits: FD and FF have bit 0 set,
-            // FE and FF bit 1; shifting a bit to the top lets a byte mask read it.
-            const std::uint64_t bit_0 = mask_of(_mm256_slli_epi16(low, 7), _mm256_slli_epi16(high_half, 7));
-            const std::uint64_t bit_1 = mask_of(_mm256_slli_epi16(low, 6), _mm256_slli_epi16(high_half, 6));
-            static_assert(first_long_opcode == 0xFC);
-            const LongBytes long_bytes{longs, longs & (bit_0 | bit_1), longs & bit_1, longs & bit_0 & bit_1};
-            const ChunkPlan plan = plan_chunk(b, n, i, long_bytes, carried, valid, left >= chunk_reach);
-            const ChunkMasks masks = chunk_masks(high, longs, plan);
-            std::uint64_t points = masks.points;
-            if constexpr (std::is_same_v<Out, PeakOut>) {
-                points &= ~bytes_equal(low, high_half, layout::first_short_point_opcode);
-            }
-            const std::size_t first = count;
-            count = compress_half(batch, count, bytes, low, static_cast<std::uint32_t>(points),
-                                  static_cast<std::uint32_t>(masks.deltas), carry);
-            count = compress_half(batch, count, bytes + 32, high_half, static_cast<std::uint32_t>(points >> 32U),
-                                  static_cast<std::uint32_t>(masks.deltas >> 32U), carry);
-            if (const std::uint64_t four = masks.longs & long_bytes.four; four != 0) {
-                add_four_byte_operands(batch, first, bytes, points, four);
-                has_ff = true;
-            }
-            if (plan.stop) {
-                stop = true;
-                break;
-            }
-            carried = plan.spill;
+        BatchState state{0, _mm256_setzero_si256(), carried, false};
+        for (std::size_t c = 0; c < batch_chunks && i < n && !stop; ++c, i += chunk) {
+            stop = n - i >= chunk_read ? decode_chunk<false, Out>(b, n, i, batch, state)
+                                       : decode_chunk<true, Out>(b, n, i, batch, state);
         }
-        k = has_ff ? emit<true>(out, k, batch, count, base) : emit<false>(out, k, batch, count, base);
-        base += static_cast<std::uint16_t>(_mm256_cvtsi256_si32(carry));
+        k = state.has_ff ? emit<true>(out, k, batch, state.count, base)
+                         : emit<false>(out, k, batch, state.count, base);
+        base += static_cast<std::uint16_t>(_mm256_cvtsi256_si32(state.carry));
+        carried = state.carried;
     }
     return k;
 }
