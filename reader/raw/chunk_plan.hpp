@@ -33,9 +33,8 @@ struct LongBytes {
 };
 
 // One multi-byte opcode after the other: needed where an operand byte looks
-// like an opcode, and where an operand may run past the input. Kept out of
-// line, so that the rare case leaves the vector loops their registers.
-[[gnu::noinline]] inline ChunkPlan walk_long_opcodes(const std::uint8_t* b, std::size_t n, std::size_t base, std::uint64_t longs,
+// like an opcode, and where an operand may run past the input.
+inline ChunkPlan walk_long_opcodes(const std::uint8_t* b, std::size_t n, std::size_t base, std::uint64_t longs,
                                    std::uint64_t carried, std::uint64_t valid)
 {
     ChunkPlan plan{carried, 0, valid, false};
@@ -56,24 +55,63 @@ struct LongBytes {
     return plan;
 }
 
+// The operand bytes of the given long opcodes inside the chunk, and those
+// that run into the next one.
+inline std::uint64_t operands_of(const LongBytes& m)
+{
+    return m.longs << 1U | m.two << 2U | m.three << 3U | m.four << 4U;
+}
+
+inline std::uint64_t spill_of(const LongBytes& m)
+{
+    return m.longs >> 63U | m.two >> 62U | m.three >> 61U | m.four >> 60U;
+}
+
+// A chunk where long bytes lie inside the operands of others. A long byte
+// inside no operand of a possible opcode is an opcode, and the long bytes
+// inside its operand are not: each round settles at least the first unsettled
+// byte. The walk takes over from long chains, end markers and the end of the
+// input. Kept out of line, so that the rare case leaves the vector loops their
+// registers.
+[[gnu::noinline]] inline ChunkPlan settle_long_opcodes(const std::uint8_t* b, std::size_t n, std::size_t i,
+                                                       const LongBytes& m, std::uint64_t carried, std::uint64_t valid,
+                                                       bool inside)
+{
+    if (inside) {
+        const auto only = [&m](std::uint64_t keep) {
+            return LongBytes{m.longs & keep, m.two & keep, m.three & keep, m.four & keep};
+        };
+        std::uint64_t opcodes = m.longs & ~operands_of(m);
+        std::uint64_t operands = operands_of(only(opcodes));
+        while ((opcodes | (m.longs & operands)) != m.longs) {
+            opcodes = m.longs & ~operands_of(only(m.longs & ~operands));
+            operands = operands_of(only(opcodes));
+        }
+        const std::uint64_t ff_opcodes = m.four & opcodes;
+        const bool marker_risk = (ff_opcodes & m.four >> 1U & m.four >> 2U & m.four >> 3U) != 0 ||
+                                 ((ff_opcodes >> 61U) != 0 && b[i + chunk] == layout::end_marker_byte);
+        if ((opcodes | (m.longs & operands)) == m.longs && !marker_risk) {
+            return {carried | operands, spill_of(only(opcodes)), valid, false};
+        }
+    }
+    return walk_long_opcodes(b, n, i, m.longs, carried, valid);
+}
+
 // The chunk at `i`; `inside` when no operand of its opcodes can reach the end
 // of the input.
 inline ChunkPlan plan_chunk(const std::uint8_t* b, std::size_t n, std::size_t i, const LongBytes& m,
                             std::uint64_t carried, std::uint64_t valid, bool inside)
 {
-    ChunkPlan plan{carried, 0, valid, false};
     if (m.longs == 0 && inside) {
-        return plan;
+        return {carried, 0, valid, false};
     }
     // With no long opcode inside an operand, every long byte is an opcode.
-    const std::uint64_t operands = m.longs << 1U | m.two << 2U | m.three << 3U | m.four << 4U;
+    const std::uint64_t operands = operands_of(m);
     const bool marker_risk = inside && (m.four >> 63U) != 0 && b[i + chunk] == layout::end_marker_byte;
     if (inside && (operands & m.longs) == 0 && !marker_risk) {
-        plan.operands = carried | operands;
-        plan.spill = m.longs >> 63U | m.two >> 62U | m.three >> 61U | m.four >> 60U;
-        return plan;
+        return {carried | operands, spill_of(m), valid, false};
     }
-    return walk_long_opcodes(b, n, i, m.longs, carried, valid);
+    return settle_long_opcodes(b, n, i, m, carried, valid, inside);
 }
 
 struct ChunkMasks {
