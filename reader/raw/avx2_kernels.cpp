@@ -204,7 +204,7 @@ TARVOK_AVX2_INLINE __m256i point_positions(const Batch& batch, std::size_t t, __
 }
 
 template <bool HasFF>
-TARVOK_AVX2_INLINE std::size_t emit(const PointOut& out, std::size_t k, const Batch& batch, std::size_t count,
+TARVOK_AVX2_INLINE std::size_t emit(PointOut out, std::size_t k, const Batch& batch, std::size_t count,
                                     std::uint32_t base)
 {
     const __m256i base_lanes = _mm256_set1_epi32(static_cast<int>(base));
@@ -222,7 +222,7 @@ TARVOK_AVX2_INLINE std::size_t emit(const PointOut& out, std::size_t k, const Ba
 }
 
 template <bool Signed>
-TARVOK_AVX2_INLINE void store_peaks(const PeakOut& out, std::size_t k, __m256i p, __m256i v)
+TARVOK_AVX2_INLINE void store_peaks(PeakOut out, std::size_t k, __m256i p, __m256i v)
 {
     if constexpr (Signed) {
         _mm256_storeu_pd(out.mz + k, _mm256_cvtepi32_pd(_mm256_castsi256_si128(p)));
@@ -245,7 +245,7 @@ TARVOK_AVX2_INLINE void store_peaks(const PeakOut& out, std::size_t k, __m256i p
 // Zero intensities of one-byte opcodes never reach the batch; a long opcode
 // with a zero operand is left out here, one point at a time.
 template <bool HasFF, bool Signed>
-TARVOK_AVX2_INLINE std::size_t emit_peaks(const PeakOut& out, std::size_t k, const Batch& batch, std::size_t count,
+TARVOK_AVX2_INLINE std::size_t emit_peaks(PeakOut out, std::size_t k, const Batch& batch, std::size_t count,
                                           std::uint32_t base)
 {
     const __m256i base_lanes = _mm256_set1_epi32(static_cast<int>(base));
@@ -276,7 +276,7 @@ TARVOK_AVX2_INLINE std::size_t emit_peaks(const PeakOut& out, std::size_t k, con
 }
 
 template <bool HasFF>
-TARVOK_AVX2_INLINE std::size_t emit(const PeakOut& out, std::size_t k, const Batch& batch, std::size_t count,
+TARVOK_AVX2_INLINE std::size_t emit(PeakOut out, std::size_t k, const Batch& batch, std::size_t count,
                                     std::uint32_t base)
 {
     // Below 2^31 the signed conversions give the unsigned values, rounded
@@ -361,7 +361,7 @@ TARVOK_AVX2_INLINE bool decode_chunk(const std::uint8_t* b, std::size_t n, std::
 }
 
 template <class Out>
-TARVOK_AVX2 std::size_t decode(std::span<const std::uint8_t> input, const Out& out)
+TARVOK_AVX2 std::size_t decode(std::span<const std::uint8_t> input, Out out)
 {
     const std::uint8_t* b = input.data();
     const std::size_t n = input.size();
