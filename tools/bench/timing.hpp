@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <chrono>
 #include <ctime>
+#include <utility>
 #include <vector>
 
 namespace bench {
@@ -34,6 +35,31 @@ double median_seconds(int repetitions, Work&& work)
         work();
         return seconds_since(start);
     });
+}
+
+// Medians of two pieces of work timed in turn, one run of each per
+// repetition: a ratio of the two then compares runs made under the same load,
+// where timing one after the other lets a change of load between them show as
+// a change of speed.
+template <class First, class Second>
+std::pair<double, double> interleaved_medians(int repetitions, First&& first, Second&& second)
+{
+    const auto timed = [](auto& work) {
+        const auto start = std::chrono::steady_clock::now();
+        work();
+        return seconds_since(start);
+    };
+    timed(first);
+    timed(second);
+    std::vector<double> first_times;
+    std::vector<double> second_times;
+    for (int r = 0; r < repetitions; ++r) {
+        first_times.push_back(timed(first));
+        second_times.push_back(timed(second));
+    }
+    std::sort(first_times.begin(), first_times.end());
+    std::sort(second_times.begin(), second_times.end());
+    return {first_times[first_times.size() / 2], second_times[second_times.size() / 2]};
 }
 
 // The same median over the process's CPU time (user and system).
