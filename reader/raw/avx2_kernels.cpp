@@ -34,8 +34,9 @@ constexpr std::uint32_t signed_position_limit = 0x80000000U - 0x10000U;
 // For each 8-bit lane mask, the shuffles that move the kept lanes to the
 // front, in one cache line.
 struct alignas(64) Compress {
-    // 32-bit lanes: each kept byte and the three behind it, for opcode and
-    // operand; the lower and upper 128-bit halves give lanes 0-3 and 4-7.
+    // 32-bit lanes: the three bytes behind each kept byte, then the byte, for
+    // operand and opcode; the lower and upper 128-bit halves give lanes 0-3
+    // and 4-7.
     std::uint8_t words[32];
     // 16-bit lanes: the position of each kept byte.
     std::uint8_t positions[16];
@@ -56,9 +57,10 @@ struct CompressTable {
                 }
                 masks[mask].positions[2 * kept] = static_cast<std::uint8_t>(2 * lane);
                 masks[mask].positions[2 * kept + 1] = static_cast<std::uint8_t>(2 * lane + 1);
-                for (unsigned byte = 0; byte < 4; ++byte) {
-                    masks[mask].words[4 * kept + byte] = static_cast<std::uint8_t>(lane + byte);
+                for (unsigned byte = 0; byte < 3; ++byte) {
+                    masks[mask].words[4 * kept + byte] = static_cast<std::uint8_t>(lane + 1 + byte);
                 }
+                masks[mask].words[4 * kept + 3] = static_cast<std::uint8_t>(lane);
                 ++kept;
             }
             masks[mask].kept = static_cast<std::uint8_t>(kept);
@@ -180,13 +182,12 @@ template <bool HasFF>
 TARVOK_AVX2_INLINE __m256i point_values(const Batch& batch, std::size_t t)
 {
     const __m256i word = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(batch.word + t));
-    const __m256i opcode = _mm256_and_si256(word, _mm256_set1_epi32(0xFF));
-    const __m256i short_value = _mm256_and_si256(word, _mm256_set1_epi32(layout::short_intensity_bits));
+    const __m256i opcode = _mm256_srli_epi32(word, 24);
+    const __m256i short_value = _mm256_and_si256(opcode, _mm256_set1_epi32(layout::short_intensity_bits));
     // The low 3 bits of FC to FF are 4 to 7: they pick the operand's mask.
     static_assert((first_long_opcode & 7U) == 4U);
     const __m256i operand_masks = _mm256_setr_epi32(0, 0, 0, 0, 0xFF, 0xFFFF, 0xFFFFFF, 0xFFFFFF);
-    const __m256i long_value =
-        _mm256_and_si256(_mm256_srli_epi32(word, 8), _mm256_permutevar8x32_epi32(operand_masks, opcode));
+    const __m256i long_value = _mm256_and_si256(word, _mm256_permutevar8x32_epi32(operand_masks, opcode));
     const __m256i long_lanes = _mm256_cmpgt_epi32(opcode, _mm256_set1_epi32(first_long_opcode - 1));
     const __m256i value = _mm256_blendv_epi8(short_value, long_value, long_lanes);
     if constexpr (!HasFF) {
