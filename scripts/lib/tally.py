@@ -1,4 +1,7 @@
-"""Adds up the JUnit-style XML reports of GoogleTest and pytest in a folder."""
+"""Adds up the JUnit-style XML reports of GoogleTest and pytest in a folder.
+
+Further arguments name stages that failed; each is listed, and the tally
+fails with them even where every report passed."""
 import collections
 import pathlib
 import sys
@@ -29,7 +32,7 @@ def counts(path, reasons):
     return total, failed, skipped
 
 
-def main(folder):
+def main(folder, failed_stages):
     reasons = collections.Counter()
     reports = [c for c in (counts(path, reasons) for path in sorted(pathlib.Path(folder).rglob("*.xml")))
                if c is not None]
@@ -39,9 +42,13 @@ def main(folder):
     passed = total - failed - skipped
     for reason, count in sorted(reasons.items()):
         print(f"skipped {count}: {reason}")
-    print(f"{passed} passed, {failed} failed, {skipped} skipped ({len(reports)} reports)")
-    return 1 if failed or not reports else 0
+    for stage in failed_stages:
+        print(f"failed stage: {stage}")
+    count = len(failed_stages)
+    stages = f", {count} failed stage{'' if count == 1 else 's'}" if count else ""
+    print(f"{passed} passed, {failed} failed, {skipped} skipped ({len(reports)} reports){stages}")
+    return 1 if failed or failed_stages or not reports else 0
 
 
 if __name__ == "__main__":
-    sys.exit(main(sys.argv[1]))
+    sys.exit(main(sys.argv[1], sys.argv[2:]))

@@ -20,11 +20,11 @@ MZML_DOCUMENTS_TOOL = configured_path("TARVOK_MZML_DOCUMENTS_TOOL", "build/tools
 
 sys.path.insert(0, str(MODULE_DIR))
 
-# These run our programs and external validators, not the module: under an
-# instrumented interpreter (ASan preloaded, memcheck) they would measure the
-# validators and take far longer; the code they drive is instrumented in the
-# C++ suites.
-INSTRUMENTED_RUN_SKIPS = ["test_mzml_documents.py", "test_convert.py", "test_workflow.py"]
+# These run our programs, external validators and the test scripts, not the
+# module: under an instrumented interpreter (ASan preloaded, memcheck) they
+# would measure the validators and take far longer; the code they drive is
+# instrumented in the C++ suites.
+INSTRUMENTED_RUN_SKIPS = ["test_mzml_documents.py", "test_convert.py", "test_workflow.py", "test_tally.py"]
 collect_ignore = INSTRUMENTED_RUN_SKIPS if os.environ.get("TARVOK_INSTRUMENTED") else []
 
 from sample_files import SampleWriter  # noqa: E402
