@@ -69,7 +69,7 @@ std::unique_ptr<melvane_core::SpectrumIterator> Reader::iter_spectra() const
 {
     std::vector<std::uint64_t> end_offsets(records.size());
     for (std::size_t i = 0; i < records.size(); ++i) {
-        end_offsets[i] = i + 1 < records.size() ? records[i + 1].block_offset : scan_file_len;
+        end_offsets[i] = end_offset_of(records, i, scan_file_len);
     }
     return std::make_unique<ReaderIterator>(sample_name, scan_path, records, std::move(end_offsets));
 }

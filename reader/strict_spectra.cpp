@@ -44,8 +44,7 @@ std::expected<bool, Error> StrictSpectra::next(melvane_core::SpectrumRecord& int
     }
     const std::size_t position = state.next++;
     const raw::IdxRecord& record = records[position];
-    const std::uint64_t end_offset =
-        position + 1 < records.size() ? records[position + 1].block_offset : state.reader.scan_file_len;
+    const std::uint64_t end_offset = end_offset_of(records, position, state.reader.scan_file_len);
     fill_record_fields(into, position, record, state.reader.sample_name);
 
     // An empty window is answered without the file, as iter_spectra does, so

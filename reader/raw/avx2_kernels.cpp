@@ -172,7 +172,7 @@ TARVOK_AVX2_INLINE void add_four_byte_operands(Batch& batch, std::size_t first, 
     for (; four != 0; four &= four - 1) {
         const auto at = static_cast<unsigned>(std::countr_zero(four));
         const std::size_t k = first + static_cast<std::size_t>(std::popcount(points & ((std::uint64_t{1} << at) - 1)));
-        std::memcpy(&batch.operand[k], bytes + at + 1, sizeof batch.operand[k]);
+        batch.operand[k] = operand_value(bytes + at + 1, operand_length(layout::end_marker_byte));
     }
 }
 
