@@ -374,9 +374,14 @@ TARVOK_AVX2 std::size_t decode(std::span<const std::uint8_t> input, Out out)
     bool stop = false;
     while (i < n && !stop) {
         BatchState state{0, _mm256_setzero_si256(), carried, false};
-        for (std::size_t c = 0; c < batch_chunks && i < n && !stop; ++c, i += chunk) {
-            stop = n - i >= chunk_read ? decode_chunk<false, Out>(b, n, i, batch, state)
-                                       : decode_chunk<true, Out>(b, n, i, batch, state);
+        // The tail's chunks in a loop of their own keep the copy they need
+        // out of the loop over whole chunks.
+        std::size_t c = 0;
+        for (; c < batch_chunks && n - i >= chunk_read && !stop; ++c, i += chunk) {
+            stop = decode_chunk<false, Out>(b, n, i, batch, state);
+        }
+        for (; c < batch_chunks && i < n && !stop; ++c, i += chunk) {
+            stop = decode_chunk<true, Out>(b, n, i, batch, state);
         }
         k = state.has_ff ? emit<true>(out, k, batch, state.count, base)
                          : emit<false>(out, k, batch, state.count, base);

@@ -9,6 +9,8 @@ namespace tarvok::raw {
 namespace {
 
 constexpr std::size_t buffered_payload_limit = 64 * 1024;
+// Room for this many bytes' points takes 32 KiB of stack.
+constexpr std::size_t stack_payload_limit = 4 * 1024 - decode_slack;
 
 // Only bytes with the high bit set can be points: the list is sized once.
 // A block of 64 bytes has at most 64 of them, so its count fits a byte and
@@ -33,18 +35,28 @@ std::size_t point_bound(std::span<const std::uint8_t> bytes)
     return bound;
 }
 
+std::vector<ScanPoint> points_in_room(std::span<const std::uint8_t> bytes, std::byte* room)
+{
+    auto* const points = std::launder(reinterpret_cast<ScanPoint*>(room));
+    return std::vector<ScanPoint>(points, points + payload_kernels().points(bytes, points));
+}
+
 }  // namespace
 
 std::vector<ScanPoint> decode_payload(std::span<const std::uint8_t> bytes)
 {
     // A payload of modest length decodes into room for a point per byte, which
     // needs neither a counting pass nor zeroed storage; the list then takes
-    // only the points decoded.
+    // only the points decoded. The room of most payloads fits on the stack,
+    // which spares an allocation per call.
+    if (bytes.size() <= stack_payload_limit) {
+        alignas(ScanPoint) std::byte storage[(stack_payload_limit + decode_slack) * sizeof(ScanPoint)];
+        return points_in_room(bytes, storage);
+    }
     if (bytes.size() <= buffered_payload_limit) {
         const auto storage = std::make_unique_for_overwrite<std::byte[]>((bytes.size() + decode_slack) *
                                                                          sizeof(ScanPoint));
-        auto* const buffer = std::launder(reinterpret_cast<ScanPoint*>(storage.get()));
-        return std::vector<ScanPoint>(buffer, buffer + payload_kernels().points(bytes, buffer));
+        return points_in_room(bytes, storage.get());
     }
     std::vector<ScanPoint> points(point_bound(bytes) + decode_slack);
     points.resize(payload_kernels().points(bytes, points.data()));
