@@ -12,7 +12,8 @@
 #include "opcode_rules.hpp"
 
 #define TARVOK_AVX2 __attribute__((target("avx2,bmi,bmi2,popcnt")))
-#define TARVOK_AVX2_INLINE TARVOK_AVX2 __attribute__((always_inline)) inline
+#define TARVOK_AVX2_ALWAYS TARVOK_AVX2 __attribute__((always_inline))
+#define TARVOK_AVX2_INLINE TARVOK_AVX2_ALWAYS inline
 
 // Two passes over a batch of chunks. The first moves each point's position
 // (16 bits, relative to the batch) and its opcode with the bytes behind it to
@@ -204,21 +205,28 @@ TARVOK_AVX2_INLINE __m256i point_positions(const Batch& batch, std::size_t t, __
     return _mm256_add_epi32(_mm256_cvtepu16_epi32(relative), base);
 }
 
+// The batch's points, eight at a time, as positions and values.
+template <bool HasFF, class Eight>
+TARVOK_AVX2_INLINE void each_eight_points(const Batch& batch, std::size_t count, std::uint32_t base, Eight eight)
+{
+    const __m256i base_lanes = _mm256_set1_epi32(static_cast<int>(base));
+    for (std::size_t t = 0; t < count; t += 8) {
+        eight(t, point_positions(batch, t, base_lanes), point_values<HasFF>(batch, t));
+    }
+}
+
 template <bool HasFF>
 TARVOK_AVX2_INLINE std::size_t emit(PointOut out, std::size_t k, const Batch& batch, std::size_t count,
                                     std::uint32_t base)
 {
-    const __m256i base_lanes = _mm256_set1_epi32(static_cast<int>(base));
-    for (std::size_t t = 0; t < count; t += 8) {
-        const __m256i p = point_positions(batch, t, base_lanes);
-        const __m256i v = point_values<HasFF>(batch, t);
+    each_eight_points<HasFF>(batch, count, base, [&](std::size_t t, __m256i p, __m256i v) TARVOK_AVX2_ALWAYS {
         const __m256i first = _mm256_unpacklo_epi32(p, v);  // points 0, 1 | 4, 5
         const __m256i second = _mm256_unpackhi_epi32(p, v);  // points 2, 3 | 6, 7
         _mm256_storeu_si256(reinterpret_cast<__m256i*>(out.points + k + t),
                             _mm256_permute2x128_si256(first, second, 0x20));
         _mm256_storeu_si256(reinterpret_cast<__m256i*>(out.points + k + t + 4),
                             _mm256_permute2x128_si256(first, second, 0x31));
-    }
+    });
     return k + count;
 }
 
@@ -249,17 +257,14 @@ template <bool HasFF, bool Signed>
 TARVOK_AVX2_INLINE std::size_t emit_peaks(PeakOut out, std::size_t k, const Batch& batch, std::size_t count,
                                           std::uint32_t base)
 {
-    const __m256i base_lanes = _mm256_set1_epi32(static_cast<int>(base));
-    for (std::size_t t = 0; t < count; t += 8) {
-        const __m256i p = point_positions(batch, t, base_lanes);
-        const __m256i v = point_values<HasFF>(batch, t);
+    each_eight_points<HasFF>(batch, count, base, [&](std::size_t t, __m256i p, __m256i v) TARVOK_AVX2_ALWAYS {
         const std::size_t lanes = count - t < 8 ? count - t : 8;
         const auto zero_lanes = static_cast<unsigned>(
             _mm256_movemask_ps(_mm256_castsi256_ps(_mm256_cmpeq_epi32(v, _mm256_setzero_si256()))));
         if ((zero_lanes & ((1U << lanes) - 1U)) == 0) {
             store_peaks<Signed>(out, k, p, v);
             k += lanes;
-            continue;
+            return;
         }
         alignas(32) std::uint32_t positions[8];
         alignas(32) std::uint32_t values[8];
@@ -272,7 +277,7 @@ TARVOK_AVX2_INLINE std::size_t emit_peaks(PeakOut out, std::size_t k, const Batc
                 ++k;
             }
         }
-    }
+    });
     return k;
 }
 

@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "record_fields.hpp"
 #include "unique_fd.hpp"
 #include "mzml/base64.hpp"
 #include "mzml/file_sha1.hpp"
@@ -52,8 +53,7 @@ std::uint64_t positioned_reads(const tarvok::Reader& reader, tarvok::raw::Window
     const tarvok::UniqueFd fd = tarvok::open_read_only(reader.scan_path, os_error);
     std::uint64_t delivered = 0;
     for (std::size_t i = 0; i < reader.records.size() && fd; ++i) {
-        const std::uint64_t end =
-            i + 1 < reader.records.size() ? reader.records[i + 1].block_offset : reader.scan_file_len;
+        const std::uint64_t end = tarvok::end_offset_of(reader.records, i, reader.scan_file_len);
         const auto window = tarvok::raw::read_window_at(fd.get(), reader.records[i].block_offset, end, buffer);
         delivered += window ? window->size() : 0;
     }

@@ -14,6 +14,7 @@
 
 #include "oracle/oracle.hpp"
 #include "payload_kernels.hpp"
+#include "record_fields.hpp"
 #include "scan_window.hpp"
 #include "tarvok/raw/scan.hpp"
 #include "tarvok/reader.hpp"
@@ -98,9 +99,8 @@ int main(int argc, char** argv)
     }
     std::vector<Window> windows;
     for (std::size_t i = 0; i < reader->records.size(); ++i) {
-        const std::uint64_t end =
-            i + 1 < reader->records.size() ? reader->records[i + 1].block_offset : reader->scan_file_len;
-        windows.push_back({reader->records[i].block_offset, end});
+        windows.push_back(
+            {reader->records[i].block_offset, tarvok::end_offset_of(reader->records, i, reader->scan_file_len)});
     }
     std::vector<std::uint8_t> scan(reader->scan_file_len);
     if (!read_whole(reader->scan_path, scan)) {
