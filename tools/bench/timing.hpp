@@ -13,6 +13,20 @@ inline double seconds_since(std::chrono::steady_clock::time_point start)
     return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
 }
 
+template <class Work>
+double seconds_of(Work& work)
+{
+    const auto start = std::chrono::steady_clock::now();
+    work();
+    return seconds_since(start);
+}
+
+inline double median(std::vector<double> times)
+{
+    std::sort(times.begin(), times.end());
+    return times[times.size() / 2];
+}
+
 // Median of the seconds `timed_run` reports over `repetitions` runs, after one
 // run that warms caches and the allocator.
 template <class TimedRun>
@@ -23,18 +37,13 @@ double median_of(int repetitions, TimedRun&& timed_run)
     for (int r = 0; r < repetitions; ++r) {
         times.push_back(timed_run());
     }
-    std::sort(times.begin(), times.end());
-    return times[times.size() / 2];
+    return median(std::move(times));
 }
 
 template <class Work>
 double median_seconds(int repetitions, Work&& work)
 {
-    return median_of(repetitions, [&] {
-        const auto start = std::chrono::steady_clock::now();
-        work();
-        return seconds_since(start);
-    });
+    return median_of(repetitions, [&] { return seconds_of(work); });
 }
 
 // Medians of two pieces of work timed in turn, one run of each per
@@ -44,22 +53,15 @@ double median_seconds(int repetitions, Work&& work)
 template <class First, class Second>
 std::pair<double, double> interleaved_medians(int repetitions, First&& first, Second&& second)
 {
-    const auto timed = [](auto& work) {
-        const auto start = std::chrono::steady_clock::now();
-        work();
-        return seconds_since(start);
-    };
-    timed(first);
-    timed(second);
+    seconds_of(first);
+    seconds_of(second);
     std::vector<double> first_times;
     std::vector<double> second_times;
     for (int r = 0; r < repetitions; ++r) {
-        first_times.push_back(timed(first));
-        second_times.push_back(timed(second));
+        first_times.push_back(seconds_of(first));
+        second_times.push_back(seconds_of(second));
     }
-    std::sort(first_times.begin(), first_times.end());
-    std::sort(second_times.begin(), second_times.end());
-    return {first_times[first_times.size() / 2], second_times[second_times.size() / 2]};
+    return {median(std::move(first_times)), median(std::move(second_times))};
 }
 
 // The same median over the process's CPU time (user and system).
