@@ -30,7 +30,7 @@ struct PayloadKernels {
 };
 
 const PayloadKernels& portable_kernels();
-// Null where the processor lacks AVX-512 (F, BW, VL, DQ, VBMI) or the build
+// Null where the processor lacks AVX-512 (F, BW, VL, DQ, VBMI, VBMI2) or the build
 // is not for x86-64.
 const PayloadKernels* avx512_kernels();
 // Null where the processor lacks AVX2 and BMI2, or the build is not for x86-64.
