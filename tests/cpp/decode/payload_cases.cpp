@@ -1,5 +1,7 @@
 #include "payload_cases.hpp"
 
+#include <iterator>
+
 namespace decode_test {
 namespace {
 
@@ -82,6 +84,19 @@ Bytes delta_runs(std::mt19937_64& random, std::size_t length)
     });
 }
 
+// Chunks of 64 one-byte opcodes, from no point to all points each: batches of
+// points of any fullness follow one another.
+Bytes point_density(std::mt19937_64& random, std::size_t length)
+{
+    return build(length, [&](Bytes& out) {
+        static constexpr double densities[] = {0.0, 0.3, 0.8, 0.95, 1.0};
+        const double density = densities[random() % std::size(densities)];
+        for (int i = 0; i < 64; ++i) {
+            out.push_back(chance(random, density) ? byte_in(random, 0x80, 0xFB) : byte_in(random, 0, 0x7F));
+        }
+    });
+}
+
 }  // namespace
 
 const std::vector<PayloadShape>& payload_shapes()
@@ -89,6 +104,7 @@ const std::vector<PayloadShape>& payload_shapes()
     static const std::vector<PayloadShape> shapes{
         {"spectrum", spectrum},       {"uniform", uniform},         {"one_byte_opcodes", one_byte_opcodes},
         {"long_opcodes", long_opcodes}, {"ff_operands", ff_operands}, {"delta_runs", delta_runs},
+        {"point_density", point_density},
     };
     return shapes;
 }
