@@ -202,7 +202,8 @@ TARVOK_AVX512_INLINE void each_sixteen_points(const Batch& batch, std::size_t co
             _mm_mask_cmpge_epu8_mask(lanes, opcodes, _mm_set1_epi8(static_cast<char>(first_long_opcode)));
         const __m512i short_value =
             _mm512_and_si512(_mm512_cvtepu8_epi32(opcodes), _mm512_set1_epi32(layout::short_intensity_bits));
-        const __m512i value = _mm512_mask_expandloadu_epi32(short_value, longs, operand);
+        // From a register: the memory forms of expand and compress are slow on some processors.
+        const __m512i value = _mm512_mask_expand_epi32(short_value, longs, _mm512_loadu_si512(operand));
         operand += std::popcount(static_cast<unsigned>(longs));
         const __m512i relative = _mm512_cvtepu16_epi32(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(batch.position + t)));
         sixteen(t, lanes, _mm512_add_epi32(relative, base_lanes), value);
