@@ -125,7 +125,8 @@ TARVOK_AVX512_INLINE std::size_t add_operands(Batch& batch, std::size_t first, c
     const auto count = static_cast<unsigned>(std::popcount(longs));
     static_assert(layout::end_marker_byte == 0xFF && first_long_opcode == 0xFC);
     for (unsigned g = 0; g < count; g += 16) {
-        const __m512i lanes = _mm512_add_epi8(_mm512_load_si512(fourfold.data()), _mm512_set1_epi8(static_cast<char>(g)));
+        const __m512i lanes =
+            _mm512_add_epi8(_mm512_load_si512(fourfold.data()), _mm512_set1_epi8(static_cast<char>(g)));
         const __m512i opcode_at = _mm512_permutexvar_epi8(lanes, at);
         const __m512i operand = _mm512_permutex2var_epi8(
             c.bytes, _mm512_add_epi8(opcode_at, _mm512_set1_epi32(0x04030201)), c.next);
@@ -162,7 +163,8 @@ TARVOK_AVX512_INLINE bool decode_chunk(const std::uint8_t* b, std::size_t n, std
     std::uint64_t points = masks.points;
     if constexpr (std::is_same_v<Out, PeakOut>) {
         // Zero intensities of one-byte opcodes never reach the batch.
-        points &= ~_mm512_cmpeq_epi8_mask(c.bytes, _mm512_set1_epi8(static_cast<char>(layout::first_short_point_opcode)));
+        const __m512i zero_point = _mm512_set1_epi8(static_cast<char>(layout::first_short_point_opcode));
+        points &= ~_mm512_cmpeq_epi8_mask(c.bytes, zero_point);
     }
     const __m512i deltas = _mm512_maskz_mov_epi8(masks.deltas, c.bytes);
     if (points == 0) {
@@ -205,7 +207,8 @@ TARVOK_AVX512_INLINE void each_sixteen_points(const Batch& batch, std::size_t co
         // From a register: the memory forms of expand and compress are slow on some processors.
         const __m512i value = _mm512_mask_expand_epi32(short_value, longs, _mm512_loadu_si512(operand));
         operand += std::popcount(static_cast<unsigned>(longs));
-        const __m512i relative = _mm512_cvtepu16_epi32(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(batch.position + t)));
+        const __m512i relative =
+            _mm512_cvtepu16_epi32(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(batch.position + t)));
         sixteen(t, lanes, _mm512_add_epi32(relative, base_lanes), value);
     }
 }
@@ -226,7 +229,8 @@ TARVOK_AVX512_INLINE std::size_t emit(const PointOut& out, std::size_t k, const 
 TARVOK_AVX512_INLINE std::size_t emit(const PeakOut& out, std::size_t k, const Batch& batch, std::size_t count,
                                       std::uint32_t base)
 {
-    each_sixteen_points(batch, count, base, [&](std::size_t, __mmask16 lanes, __m512i p, __m512i v) TARVOK_AVX512_ALWAYS {
+    each_sixteen_points(batch, count, base, [&](std::size_t, __mmask16 lanes, __m512i p, __m512i v)
+                                                TARVOK_AVX512_ALWAYS {
         const __mmask16 keep = _mm512_mask_test_epi32_mask(lanes, v, v);
         if (keep != lanes) {
             p = _mm512_maskz_compress_epi32(keep, p);
