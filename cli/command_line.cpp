@@ -20,6 +20,8 @@ std::variant<Options, Finished> parse_command_line(int argc, char** argv)
     app.add_option("-j,--jobs", options.jobs, "Convert N samples at once (default: the number of cores)")
         ->type_name("N");
     app.add_flag("-q,--quiet", options.quiet, "Show no progress and no summary");
+    app.add_flag("--salvage", options.salvage,
+                 "Convert a sample with damaged scan blocks as far as they decode, with a warning per block");
 
     try {
         app.parse(argc, argv);

@@ -13,6 +13,7 @@ struct Options {
     bool zlib = false;
     int jobs = 0;  // 0: one per core
     bool quiet = false;
+    bool salvage = false;  // convert damaged samples as the reader gives them, with warnings
 };
 
 // What the command line asks for: a conversion, or text to print and the

@@ -5,6 +5,7 @@
 
 #include <cstdio>
 #include <utility>
+#include <vector>
 
 #include "mzml/fd_sink.hpp"
 #include "mzml/file_sha1.hpp"
@@ -105,6 +106,14 @@ std::expected<mzml::SourceFile, std::string> source_file(const std::string& wiff
     };
 }
 
+// The mark a salvaged spectrum carries in the document, its value the reason.
+constexpr std::string_view damaged_block_param = "damaged scan block";
+
+std::string damage_text(const tarvok::BlockDamage& damage)
+{
+    return "scan " + std::to_string(damage.scan_number) + ": " + damage.reason;
+}
+
 // Reads every spectrum into the writer; the failure names the input for a
 // read and the output for a write.
 std::expected<void, std::string> stream_spectra(const Job& job, tarvok::Reader reader, mzml::ByteSink& sink,
@@ -131,17 +140,25 @@ std::expected<void, std::string> stream_spectra(const Job& job, tarvok::Reader r
     if (!writer) {
         return std::unexpected(os_failure(output_name, writer.error()));
     }
-    tarvok::StrictSpectra spectra(std::move(reader));
+    tarvok::StrictSpectra spectra(std::move(reader),
+                                  job.salvage ? tarvok::DamagePolicy::salvage : tarvok::DamagePolicy::refuse);
     melvane_core::SpectrumRecord spectrum;
+    std::vector<mzml::UserParam> marks;
     while (true) {
         const std::expected<bool, tarvok::Error> filled = spectra.next(spectrum);
         if (!filled) {
-            return std::unexpected(failure(job.wiff_path, filled.error().display()));
+            const auto& damage = spectra.damage();
+            return std::unexpected(failure(job.wiff_path, damage ? damage_text(*damage) : filled.error().display()));
         }
         if (!*filled) {
             break;
         }
-        if (auto added = writer->add(spectrum); !added) {
+        marks.clear();
+        if (const auto& damage = spectra.damage()) {
+            progress.message(failure(job.wiff_path, "warning: " + damage_text(*damage)));
+            marks.push_back({std::string(damaged_block_param), damage->reason});
+        }
+        if (auto added = writer->add(spectrum, marks); !added) {
             return std::unexpected(os_failure(output_name, added.error()));
         }
         progress.advance(slot, spectra.position());

@@ -13,6 +13,7 @@ struct Job {
     std::string wiff_path;
     std::string output_path;  // "-" for standard output
     bool zlib = false;
+    bool salvage = false;  // a damaged block is a warning and a marked spectrum, not the sample's failure
 };
 
 struct Converted {

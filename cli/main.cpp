@@ -41,7 +41,8 @@ std::expected<std::vector<Job>, std::string> plan_jobs(const convert::Options& o
     std::vector<Job> jobs;
     std::map<std::string, std::string> writer_of;
     for (const std::string& sample : options.samples) {
-        Job job{sample, options.output_dir == "-" ? "-" : output_path_for(options.output_dir, sample), options.zlib};
+        Job job{sample, options.output_dir == "-" ? "-" : output_path_for(options.output_dir, sample), options.zlib,
+                options.salvage};
         const auto [first, fresh] = writer_of.emplace(job.output_path, sample);
         if (!fresh) {
             return std::unexpected("tarvok-convert: " + first->second + " and " + sample + " would both write " +

@@ -80,6 +80,17 @@ std::string cv_param(const CvTerm& term, std::string_view value, std::string_vie
     return line;
 }
 
+// The schema puts a spectrum's userParams behind its cvParams, before scanList.
+std::string user_param(const UserParam& param)
+{
+    std::string line = R"(          <userParam name=")";
+    append_xml_text(line, param.name);
+    line += R"(" value=")";
+    append_xml_text(line, param.value);
+    line += "\" type=\"xsd:string\"/>\n";
+    return line;
+}
+
 struct PeakSummary {
     double total = 0;
     std::optional<std::size_t> base_peak;  // absent when no intensity is a number
@@ -336,7 +347,7 @@ std::expected<Writer, int> Writer::begin(ByteSink& sink, RunDescription run)
     return Writer(std::move(state));
 }
 
-std::expected<void, int> Writer::add(const melvane_core::SpectrumRecord& s)
+std::expected<void, int> Writer::add(const melvane_core::SpectrumRecord& s, std::span<const UserParam> user_params)
 {
     if (!state_) {
         return std::unexpected(EINVAL);
@@ -402,6 +413,9 @@ std::expected<void, int> Writer::add(const melvane_core::SpectrumRecord& s)
                      *summary.highest_mz,
                      R"(" unitCvRef="MS" unitAccession="MS:1000040" unitName="m/z"/>
 )");
+    }
+    for (const UserParam& param : user_params) {
+        out.put(user_param(param));
     }
     number_param(out, R"(          <scanList count="1">
             <cvParam cvRef="MS" accession="MS:1000795" name="no combination" value=""/>

@@ -19,7 +19,12 @@ void BlockScratch::reserve_peaks(std::size_t count)
 void decode_block_peaks(std::span<const std::uint8_t> window, BlockScratch& scratch, std::vector<double>& mz,
                         std::vector<float>& intensity)
 {
-    const std::span<const std::uint8_t> payload = window.first(payload_length(window));
+    decode_payload_peaks(window.first(payload_length(window)), scratch, mz, intensity);
+}
+
+void decode_payload_peaks(std::span<const std::uint8_t> payload, BlockScratch& scratch, std::vector<double>& mz,
+                          std::vector<float>& intensity)
+{
     scratch.reserve_peaks(payload.size() + decode_slack);
     const std::size_t count = payload_kernels().peaks(payload, scratch.mz(), scratch.intensity());
     mz.assign(scratch.mz(), scratch.mz() + count);

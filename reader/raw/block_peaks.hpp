@@ -30,6 +30,12 @@ private:
     std::size_t capacity_ = 0;
 };
 
+// A payload (the bytes in front of the terminator) decoded into a spectrum's
+// lists: the points of intensity 0 left out, the lists replaced and allocated
+// at their final size.
+void decode_payload_peaks(std::span<const std::uint8_t> payload, BlockScratch& scratch, std::vector<double>& mz,
+                          std::vector<float>& intensity);
+
 // The bytes a window read delivered, cut in front of their first FF FF FF FF
 // and decoded into a spectrum's lists: the points of intensity 0 left out, the
 // lists replaced and allocated at their final size.

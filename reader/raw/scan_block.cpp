@@ -105,6 +105,34 @@ std::expected<std::span<const std::uint8_t>, Error> read_window_at(int fd, std::
     });
 }
 
+std::expected<std::span<const std::uint8_t>, Error> read_whole_window_at(int fd, std::uint64_t start_offset,
+                                                                         std::uint64_t end_offset,
+                                                                         WindowBuffer& buffer)
+{
+    const Window window = window_of(start_offset, end_offset);
+    if (window.length == 0) {
+        return std::span<const std::uint8_t>();
+    }
+    return request_window(fd, window, buffer, [&](std::uint8_t* data, std::size_t length) -> ssize_t {
+        std::size_t done = 0;
+        while (done < length) {
+            const ssize_t delivered =
+                ::pread(fd, data + done, length - done, static_cast<off_t>(window.start + done));
+            if (delivered < 0 && errno == EINTR) {
+                continue;
+            }
+            if (delivered < 0) {
+                return delivered;
+            }
+            if (delivered == 0) {
+                break;
+            }
+            done += static_cast<std::size_t>(delivered);
+        }
+        return static_cast<ssize_t>(done);
+    });
+}
+
 std::expected<std::vector<ScanPoint>, Error> read_scan_block(const std::string& scan_path, std::uint64_t start_offset,
                                                              std::uint64_t end_offset)
 {

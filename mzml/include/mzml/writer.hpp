@@ -34,6 +34,12 @@ struct CvTerm {
     std::string name;       // "ABI WIFF format"
 };
 
+// A free-text remark on one spectrum: <userParam name=".." value=".." type="xsd:string"/>.
+struct UserParam {
+    std::string name;
+    std::string value;
+};
+
 // One file the spectra were read from.
 struct SourceFile {
     std::string path;      // its name and file:// location derive from it
@@ -68,8 +74,9 @@ public:
     // announced, arrays of different lengths or above 2^31 - 1 peaks, MS
     // level 0 or one not announced, a scan number not above the last one.
     // Writes go on behind: a failed one is returned by a later add or by
-    // finish.
-    std::expected<void, int> add(const melvane_core::SpectrumRecord& spectrum);
+    // finish. The user params follow the spectrum's own terms.
+    std::expected<void, int> add(const melvane_core::SpectrumRecord& spectrum,
+                                 std::span<const UserParam> user_params = {});
 
     // The TIC chromatogram, the index, its offset and the checksum; then
     // flushes. Every spectrum announced must have been added (else EINVAL).

@@ -4,6 +4,8 @@
 #include <cstdint>
 #include <expected>
 #include <memory>
+#include <optional>
+#include <string>
 
 #include "melvane_core/spectrum_record.hpp"
 #include "tarvok/error.hpp"
@@ -12,19 +14,41 @@
 
 namespace tarvok {
 
+// Why one scan's block cannot be trusted to hold all of its data.
+struct BlockDamage {
+    std::uint32_t scan_number;  // 1-based, as SpectrumRecord::scan_number
+    // One of: "block window ends before it starts (index records out of order
+    // or repeated)", "block starts at or past the end of the scan-data file",
+    // "block has no terminator FF FF FF FF", "scan-data file is longer than
+    // 32-bit block offsets can reach".
+    std::string reason;
+};
+
+// What StrictSpectra does with a damaged block: report it as an Error, or
+// give the spectrum iter_spectra gives and report the damage beside it.
+enum class DamagePolicy { refuse, salvage };
+
 // A sample's spectra in index order, for tools that must not lose data: the
-// same records as iter_spectra, but a block that cannot be read is reported
-// as its Error instead of becoming a spectrum without peaks. The scan-data
-// file is opened once, at the first block that needs it, and read with
-// positioned reads.
+// same records as iter_spectra, but a block that cannot be read, or whose
+// window cannot hold the whole block, is reported instead of becoming a
+// spectrum with fewer peaks. A window is read to its end or the file's, short
+// reads or not. The scan-data file is opened once, at the first block that
+// needs it, and read with positioned reads.
 class TARVOK_API StrictSpectra {
 public:
-    explicit StrictSpectra(Reader reader);
+    explicit StrictSpectra(Reader reader, DamagePolicy policy = DamagePolicy::refuse);
 
     // Fills `into` with the next spectrum, reusing its storage: true when it
-    // was filled, false once every record has been given. After an Error the
-    // failed record counts as given and the next call goes on behind it.
+    // was filled, false once every record has been given. A damaged block is,
+    // under refuse, the Parse error "scan N: <reason>"; under salvage the
+    // spectrum as iter_spectra gives it (what decodes, possibly nothing).
+    // After an Error the failed record counts as given and the next call goes
+    // on behind it.
     std::expected<bool, Error> next(melvane_core::SpectrumRecord& into);
+
+    // The damage of the scan the last next() gave or refused; empty when its
+    // block was sound, failed to read, or there was no scan left.
+    const std::optional<BlockDamage>& damage() const;
 
     std::size_t size() const;
     std::size_t position() const;  // records given so far
