@@ -16,6 +16,7 @@ MODULE_DIR = configured_path("TARVOK_MODULE_DIR", "build/python-module").resolve
 SAMPLE_TOOL = configured_path("TARVOK_SAMPLE_TOOL", "build/tools/sample_writer/tarvok-sample")
 SUMMARY_TOOL = configured_path("TARVOK_SUMMARY_TOOL", "build/tools/summary/tarvok-summary")
 CONVERT_TOOL = configured_path("TARVOK_CONVERT_TOOL", "build/cli/tarvok-convert")
+SHORT_READS_LIB = configured_path("TARVOK_SHORT_READS_LIB", "build/tests/short_reads/libshort-reads.so")
 MZML_DOCUMENTS_TOOL = configured_path("TARVOK_MZML_DOCUMENTS_TOOL", "build/tools/mzml_documents/tarvok-mzml-documents")
 
 sys.path.insert(0, str(MODULE_DIR))

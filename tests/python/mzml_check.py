@@ -10,11 +10,18 @@ Relies on what makes this checkable without a full XML parse: in a
 well-formed document without comments or CDATA, '<' followed by a name
 occurs only at element starts. Run it as a program on files, or call
 check_file() from tests.
+
+read_values() reads back what each spectrum states (its summary terms, scan
+start time, user params and arrays) and the TIC chromatogram, every number as
+xs:double spells it and nothing else.
 """
+import base64
 import hashlib
 import re
+import struct
 import sys
 import xml.etree.ElementTree as ElementTree
+import zlib
 from dataclasses import dataclass, field
 from xml.sax.saxutils import unescape
 
@@ -152,6 +159,103 @@ def check_file(path):
     """Summary of the document at path; raises MzmlProblem."""
     with open(path, "rb") as f:
         return check_bytes(f.read())
+
+
+_XSD_DOUBLE = re.compile(r"[+-]?([0-9]+(\.[0-9]*)?|\.[0-9]+)([Ee][+-]?[0-9]+)?|-?INF|NaN")
+_NS = {"m": "http://psi.hupo.org/ms/mzml"}
+_ARRAY_TYPES = {"MS:1000523": "d", "MS:1000521": "f"}
+# The numeric terms a spectrum states about its peaks, by accession.
+SUMMARY_TERMS = {
+    "MS:1000285": "total ion current",
+    "MS:1000504": "base peak m/z",
+    "MS:1000505": "base peak intensity",
+    "MS:1000528": "lowest observed m/z",
+    "MS:1000527": "highest observed m/z",
+}
+
+
+def xsd_double(text):
+    """The number an xs:double literal spells; MzmlProblem for any other text, "nan" and "inf" included."""
+    if not _XSD_DOUBLE.fullmatch(text):
+        raise MzmlProblem(f"{text!r} is not an xs:double")
+    return float(text)
+
+
+@dataclass
+class SpectrumValues:
+    id: str
+    ms_level: int
+    time: float  # scan start time in seconds
+    summary: dict  # SUMMARY_TERMS name -> value, for the terms present
+    user_params: list  # (name, value), in document order
+    mz: tuple
+    intensity: tuple
+
+
+@dataclass
+class Values:
+    spectra: list
+    tic_times: tuple
+    tic_currents: tuple
+
+
+def summary_of(mz, intensity):
+    """The summary terms a spectrum with these peaks must state: the intensities
+    summed in order, the first of the highest intensities, the m/z range."""
+    total = 0.0
+    for value in intensity:
+        total += value
+    summary = {"total ion current": total}
+    if intensity:
+        base = max(range(len(intensity)), key=intensity.__getitem__)
+        summary["base peak m/z"] = mz[base]
+        summary["base peak intensity"] = intensity[base]
+        summary["lowest observed m/z"] = min(mz)
+        summary["highest observed m/z"] = max(mz)
+    return summary
+
+
+def _arrays(element):
+    """{array accession: values} of a spectrum or chromatogram."""
+    arrays = {}
+    for array in element.findall("m:binaryDataArrayList/m:binaryDataArray", _NS):
+        terms = {p.get("accession") for p in array.findall("m:cvParam", _NS)}
+        (kind,) = [a for a in terms if a in ("MS:1000514", "MS:1000515", "MS:1000595")]
+        (number_type,) = [_ARRAY_TYPES[a] for a in terms if a in _ARRAY_TYPES]
+        data = base64.b64decode(array.find("m:binary", _NS).text or "")
+        if "MS:1000574" in terms:
+            data = zlib.decompress(data) if data else b""
+        arrays[kind] = struct.unpack(f"<{len(data) // struct.calcsize(number_type)}{number_type}", data)
+    return arrays
+
+
+def _spectrum_values(element):
+    params = {p.get("accession"): p for p in element.findall("m:cvParam", _NS)}
+    summary = {SUMMARY_TERMS[a]: xsd_double(p.get("value")) for a, p in params.items() if a in SUMMARY_TERMS}
+    (time,) = [
+        p.get("value")
+        for p in element.findall("m:scanList/m:scan/m:cvParam", _NS)
+        if p.get("accession") == "MS:1000016"
+    ]
+    arrays = _arrays(element)
+    return SpectrumValues(
+        id=element.get("id"),
+        ms_level=int(params["MS:1000511"].get("value")),
+        time=xsd_double(time),
+        summary=summary,
+        user_params=[(p.get("name"), p.get("value")) for p in element.findall("m:userParam", _NS)],
+        mz=arrays["MS:1000514"],
+        intensity=arrays["MS:1000515"],
+    )
+
+
+def read_values(path):
+    """Every spectrum's values and the TIC's arrays; MzmlProblem for a number xs:double cannot spell."""
+    run = ElementTree.parse(path).getroot().find("m:mzML/m:run", _NS)
+    spectra = [_spectrum_values(e) for e in run.findall("m:spectrumList/m:spectrum", _NS)]
+    (tic,) = run.findall("m:chromatogramList/m:chromatogram", _NS)
+    arrays = _arrays(tic)
+    return Values(spectra, arrays["MS:1000595"], arrays["MS:1000515"])
 
 
 def main(paths):

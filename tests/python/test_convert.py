@@ -16,8 +16,8 @@ from pathlib import Path
 import pytest
 
 import mzml_check
-from conftest import CONVERT_TOOL, REPO
-from sample_files import BLOCK_HEADER, TERMINATOR, Scan, idx_record, idx_stream
+from conftest import CONVERT_TOOL, REPO, SHORT_READS_LIB
+from sample_files import BLOCK_HEADER, TERMINATOR, Scan, idx_record, idx_stream, scan_layout
 
 SCHEMA = Path("/usr/share/openms/SCHEMAS/mzML_idx_1_10.xsd")
 HOSTILE_NAME = "1 a&b <c> \"q\" 'x' é"
@@ -58,6 +58,12 @@ CRAFTED = {
 }
 
 
+REVERSED = "block window ends before it starts (index records out of order or repeated)"
+PAST_END = "block starts at or past the end of the scan-data file"
+UNTERMINATED = "block has no terminator FF FF FF FF"
+DAMAGED_BLOCK = "damaged scan block"
+
+
 def out_of_order(sample_writer, wiff):
     """Records pointing back and past the end: empty windows, and one that the file ends inside."""
     first = BLOCK_HEADER + bytes([0x0A, 0x85, 0x02, 0x87]) + TERMINATOR
@@ -65,6 +71,20 @@ def out_of_order(sample_writer, wiff):
     offsets = [len(first), 0, len(first), 5000]
     records = [idx_record(offset, rt_min=n * 0.25, level_code=1 + n % 2) for n, offset in enumerate(offsets)]
     return sample_writer.exact(wiff, idx=idx_stream(records), scan=first + second)
+
+
+def unterminated_tail(sample_writer, wiff):
+    """A last block that carries peaks but ends with the file, without its terminator."""
+    idx, data = scan_layout([Scan(bytes([0x0A, 0x85, 0x02, 0x87]), 0.5, 1),
+                             Scan(bytes([0x7F, 0xFC, 0xF0, 0x03, 0x90]), 0.75, 2)])
+    return sample_writer.exact(wiff, idx=idx, scan=data[: -len(TERMINATOR)])
+
+
+# Samples whose blocks are damaged: the (scan number, reason) of each, in scan order.
+DAMAGED = {
+    "out-of-order": [(1, REVERSED), (3, UNTERMINATED), (4, PAST_END)],
+    "unterminated-tail": [(2, UNTERMINATED)],
+}
 
 
 @pytest.fixture(scope="session")
@@ -76,25 +96,36 @@ def samples(tmp_path_factory, sample_writer):
     for stem, scans in CRAFTED.items():
         made[stem] = sample_writer.scans(directory / f"{stem}.wiff", scans)
     made["out-of-order"] = out_of_order(sample_writer, directory / "out-of-order.wiff")
+    made["unterminated-tail"] = unterminated_tail(sample_writer, directory / "unterminated-tail.wiff")
     return made
+
+
+def warnings(wiff, damaged):
+    return [f"tarvok-convert: {wiff}: warning: scan {number}: {reason}" for number, reason in damaged]
 
 
 @pytest.fixture(scope="session")
 def documents(tmp_path_factory, samples):
-    """Every sample converted in one run per mode: {(stem, zlib): path}."""
+    """Every sample converted in one salvaging run per mode: {(stem, zlib): path}."""
     converted = {}
     for zlib in (False, True):
         out = tmp_path_factory.mktemp("zlib" if zlib else "plain")
-        result = convert(*(["--zlib"] if zlib else []), "-o", out, *samples.values())
+        result = convert("--salvage", *(["--zlib"] if zlib else []), "-o", out, *samples.values())
         assert result.returncode == 0, result.stderr
-        assert result.stderr == b""
+        lines = result.stderr.decode().splitlines()
+        # Samples convert side by side: each one's warnings in order, the samples interleaved.
+        for stem, wiff in samples.items():
+            assert [line for line in lines if line.startswith(f"tarvok-convert: {wiff}: ")] == warnings(
+                wiff, DAMAGED.get(stem, [])
+            )
+        assert len(lines) == sum(map(len, DAMAGED.values()))
         for stem in samples:
             converted[(stem, zlib)] = out / f"{stem}.mzML"
     assert leftovers(out) == []
     return converted
 
 
-DOCUMENT_IDS = [(stem, zlib) for stem in ["run1", "run2", *CRAFTED, "out-of-order"] for zlib in (False, True)]
+DOCUMENT_IDS = [(stem, zlib) for stem in ["run1", "run2", *CRAFTED, *DAMAGED] for zlib in (False, True)]
 
 
 def document_id(key):
@@ -164,6 +195,44 @@ def test_pymzml_reads_back_the_modules_spectra(document, tarvok):
         assert got.mz.tobytes() == struct.pack(f"<{len(want[number - 1].mz)}d", *want[number - 1].mz)
 
 
+def assert_same_as_module(path, wiff, tarvok, damaged=()):
+    """The document holds the module's spectra, the summary terms and the TIC
+    that follow from them, and a mark on exactly the damaged scans."""
+    reader = tarvok.RawReader(str(wiff))
+    want = [reader.read_spectrum(i) for i in range(reader.scan_count)]
+    values = mzml_check.read_values(path)
+    assert [s.id for s in values.spectra] == [f"scan={n}" for n in range(1, len(want) + 1)]
+    marks = dict(damaged)
+    for number, (got, expected) in enumerate(zip(values.spectra, want), start=1):
+        assert got.ms_level == expected.ms_level, number
+        assert same_bits(got.time, expected.retention_time_sec), (number, got.time)
+        assert got.mz == tuple(expected.mz), number
+        assert got.intensity == tuple(expected.intensity), number
+        assert got.summary == mzml_check.summary_of(expected.mz, expected.intensity), number
+        assert got.user_params == ([(DAMAGED_BLOCK, marks[number])] if number in marks else []), number
+    assert len(values.tic_times) == len(want)
+    assert all(same_bits(t, s.retention_time_sec) for t, s in zip(values.tic_times, want)), values.tic_times
+    totals = [mzml_check.summary_of(s.mz, s.intensity)["total ion current"] for s in want]
+    assert [struct.pack("<d", t) for t in values.tic_currents] == [struct.pack("<d", t) for t in totals]
+
+
+def test_summaries_tic_and_marks_match_the_module(document, tarvok, samples):
+    path, sample = document
+    stem = next(stem for stem, wiff in samples.items() if wiff == sample)
+    assert_same_as_module(path, sample, tarvok, DAMAGED.get(stem, []))
+
+
+def test_the_read_back_takes_only_what_xsd_double_spells(documents, tmp_path):
+    data = documents[("odd-times", False)].read_bytes()
+    assert b'value="NaN" unitCvRef="UO"' in data and b'value="-INF" unitCvRef="UO"' in data
+    mzml_check.read_values(documents[("odd-times", False)])
+    for good, bad in [(b'"NaN"', b'"nan"'), (b'"-INF"', b'"-inf"'), (b'"INF"', b'"Infinity"')]:
+        spoiled = tmp_path / "spoiled.mzML"
+        spoiled.write_bytes(data.replace(good, bad, 1))
+        with pytest.raises(mzml_check.MzmlProblem, match="is not an xs:double"):
+            mzml_check.read_values(spoiled)
+
+
 def test_source_files_carry_both_sha1s(documents, samples):
     import hashlib
     import xml.etree.ElementTree as ElementTree
@@ -207,6 +276,8 @@ def not_a_container(directory, writer):
 
 
 FAILURES = [
+    ("index-out-of-order", lambda d, w: out_of_order(w, d / "o.wiff"), f"scan 1: {REVERSED}"),
+    ("last-block-unterminated", lambda d, w: unterminated_tail(w, d / "u.wiff"), f"scan 2: {UNTERMINATED}"),
     ("scan-file-is-a-directory", scan_directory, "I/O error: Is a directory (os error 21)"),
     ("scan-file-missing", scan_missing, "parse error: .wiff.scan file not found: {wiff}.scan"),
     ("not-a-container", not_a_container, "I/O error: "),
@@ -393,7 +464,7 @@ def test_help_matches_the_man_page():
     assert result.returncode == 0
     from_help = help_options(result.stdout.decode())
     from_man = man_options((REPO / "docs" / "tarvok-convert.1.scd").read_text())
-    assert len(from_help) == 6
+    assert len(from_help) == 7
     assert from_man == from_help
 
 
@@ -406,3 +477,76 @@ def test_many_jobs_opening_samples_at_once(tmp_path, sample_writer):
     statuses = [convert("-q", "-j", "8", "-o", out, *wiffs).returncode for _ in range(60)]
     assert statuses == [0] * 60
     assert len(list(out.iterdir())) == 16
+
+
+# Five contiguous blocks; the cut points below are counted from their starts.
+CUT_SCANS = [Scan(bytes([0x0A + n, 0x85, 0x02, 0xFC, 0x90 + n]), 0.25 * n, 1 + n % 2) for n in range(5)]
+CUT_BLOCK = len(BLOCK_HEADER) + 5 + len(TERMINATOR)
+CUT_TERMINATOR = len(BLOCK_HEADER) + 5  # where a block's terminator starts within it
+
+# (name, length of the cut file, damaged scans)
+CUTS = [
+    ("inside-a-payload", 2 * CUT_BLOCK + 58, [(3, UNTERMINATED), (4, PAST_END), (5, PAST_END)]),
+    ("mid-terminator", 2 * CUT_BLOCK + CUT_TERMINATOR + 2, [(3, UNTERMINATED), (4, PAST_END), (5, PAST_END)]),
+    ("at-a-block-boundary", 3 * CUT_BLOCK, [(4, PAST_END), (5, PAST_END)]),
+    ("inside-a-header", 3 * CUT_BLOCK + 20, [(4, PAST_END), (5, PAST_END)]),
+    ("inside-the-last-block", 4 * CUT_BLOCK + 58, [(5, UNTERMINATED)]),
+    ("last-terminator-short-by-one", 5 * CUT_BLOCK - 1, [(5, UNTERMINATED)]),
+    ("nothing-left", 0, [(n, PAST_END) for n in range(1, 6)]),
+]
+
+
+@pytest.mark.parametrize("salvage", [False, True], ids=["refused", "salvaged"])
+@pytest.mark.parametrize("name,length,damaged", CUTS, ids=[c[0] for c in CUTS])
+def test_a_truncated_copy(tmp_path, sample_writer, tarvok, name, length, damaged, salvage):
+    wiff = sample_writer.scans(tmp_path / "cut.wiff", CUT_SCANS)
+    assert os.path.getsize(f"{wiff}.scan") == 5 * CUT_BLOCK
+    os.truncate(f"{wiff}.scan", length)
+    out = tmp_path / "out"
+    out.mkdir()
+    result = convert(*(["--salvage"] if salvage else []), "--quiet", "-o", out, wiff)
+    lines = result.stderr.decode().splitlines()
+    if not salvage:
+        number, reason = damaged[0]
+        assert (result.returncode, lines) == (1, [f"tarvok-convert: {wiff}: scan {number}: {reason}"])
+        assert list(out.iterdir()) == []
+        return
+    assert (result.returncode, lines) == (0, warnings(wiff, damaged))
+    assert_same_as_module(out / "cut.mzML", wiff, tarvok, damaged)
+    mzml_check.check_file(out / "cut.mzML")
+
+
+def test_the_whole_copy_of_the_truncated_sample_is_sound(tmp_path, sample_writer, tarvok):
+    wiff = sample_writer.scans(tmp_path / "whole.wiff", CUT_SCANS)
+    result = convert("-o", tmp_path, wiff)
+    assert (result.returncode, result.stderr) == (0, b"")
+    assert_same_as_module(tmp_path / "whole.mzML", wiff, tarvok)
+
+
+def test_salvage_warnings_on_a_terminal(tmp_path, samples):
+    shown, status = run_on_pty(["--salvage", "-o", tmp_path, samples["unterminated-tail"]])
+    assert status == 0
+    assert f"tarvok-convert: {samples['unterminated-tail']}: warning: scan 2: {UNTERMINATED}" in shown.decode()
+
+
+def test_a_file_beyond_32_bit_offsets_is_refused(tmp_path, sample_writer):
+    """A sparse copy one byte longer than 4 GiB: no disk, but its tail is out of the index's reach."""
+    wiff = sample_writer.scans(tmp_path / "huge.wiff", CUT_SCANS[:2])
+    os.truncate(f"{wiff}.scan", 2**32 + 1)
+    result = convert("-o", tmp_path, wiff)
+    assert result.returncode == 1
+    assert result.stderr.decode() == (
+        f"tarvok-convert: {wiff}: scan 2: scan-data file is longer than 32-bit block offsets can reach\n"
+    )
+    assert not (tmp_path / "huge.mzML").exists()
+
+
+def test_short_reads_of_the_scan_file_lose_nothing(tmp_path, samples, documents):
+    if not SHORT_READS_LIB.is_file():
+        pytest.fail(f"short-read library not built at {SHORT_READS_LIB} (set TARVOK_SHORT_READS_LIB)")
+    log = tmp_path / "shortened"
+    environment = dict(os.environ, LD_PRELOAD=str(SHORT_READS_LIB), TARVOK_SHORT_READS_LOG=str(log))
+    result = convert("-o", "-", samples["run1"], env=environment)
+    assert (result.returncode, result.stderr) == (0, b"")
+    assert int(log.read_text()) > 150, "the reads were not shortened"
+    assert result.stdout == documents[("run1", False)].read_bytes()

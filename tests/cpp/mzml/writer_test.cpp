@@ -239,6 +239,26 @@ TEST(Writer, PeakValues)
     }
 }
 
+// After the spectrum's own terms and before scanList, as the schema orders them; escaped like every text.
+TEST(Writer, UserParamsFollowTheTermsOfTheirSpectrumOnly)
+{
+    MemorySink sink;
+    auto writer = mzml::Writer::begin(sink, run_for(2, false));
+    ASSERT_TRUE(writer.has_value());
+    const mzml::UserParam params[] = {{"damaged scan block", "no <terminator> & \"more\""}, {"second", ""}};
+    ASSERT_TRUE(writer->add(spectrum(1, 1, {5}, {2}), params).has_value());
+    ASSERT_TRUE(writer->add(spectrum(2, 2, {5}, {2})).has_value());
+    ASSERT_TRUE(writer->finish().has_value());
+    const std::string first = spectrum_element(sink.text, 1);
+    const std::string expected =
+        R"(name="highest observed m/z" value="5" unitCvRef="MS" unitAccession="MS:1000040" unitName="m/z"/>
+          <userParam name="damaged scan block" value="no &lt;terminator&gt; &amp; &quot;more&quot;" type="xsd:string"/>
+          <userParam name="second" value="" type="xsd:string"/>
+          <scanList count="1">)";
+    EXPECT_NE(first.find(expected), std::string::npos) << first;
+    EXPECT_EQ(spectrum_element(sink.text, 2).find("userParam"), std::string::npos);
+}
+
 TEST(Writer, RefusesWhatWouldBreakTheDocumentAndWritesNothingOfIt)
 {
     MemorySink sink;
