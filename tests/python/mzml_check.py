@@ -17,6 +17,7 @@ xs:double spells it and nothing else.
 """
 import base64
 import hashlib
+import math
 import re
 import struct
 import sys
@@ -188,35 +189,60 @@ class SpectrumValues:
     time: float  # scan start time in seconds
     summary: dict  # SUMMARY_TERMS name -> value, for the terms present
     user_params: list  # (name, value), in document order
-    mz: tuple
-    intensity: tuple
+    mz: bytes  # the arrays' bytes, little-endian, decoded and inflated
+    intensity: bytes
+
+    def peaks(self):
+        """The m/z and intensity values as numbers."""
+        return _numbers(self.mz, "d"), _numbers(self.intensity, "f")
 
 
 @dataclass
 class Values:
     spectra: list
-    tic_times: tuple
-    tic_currents: tuple
+    tic_times: bytes
+    tic_currents: bytes
+
+
+def _numbers(data, number_type):
+    return struct.unpack(f"<{len(data) // struct.calcsize(number_type)}{number_type}", data)
 
 
 def summary_of(mz, intensity):
     """The summary terms a spectrum with these peaks must state: the intensities
-    summed in order, the first of the highest intensities, the m/z range."""
+    summed in order; the base peak, the first of the highest intensities (NaN
+    is never highest; with nothing above -INF the first that is a number); the
+    range of the m/z values that are numbers."""
     total = 0.0
     for value in intensity:
         total += value
     summary = {"total ion current": total}
-    if intensity:
-        base = max(range(len(intensity)), key=intensity.__getitem__)
+    base, highest = None, -math.inf
+    for i, value in enumerate(intensity):
+        if value > highest:
+            base, highest = i, value
+    if base is None:
+        base = next((i for i, value in enumerate(intensity) if not math.isnan(value)), None)
+    if base is not None:
         summary["base peak m/z"] = mz[base]
         summary["base peak intensity"] = intensity[base]
-        summary["lowest observed m/z"] = min(mz)
-        summary["highest observed m/z"] = max(mz)
+    numbers = [value for value in mz if not math.isnan(value)]
+    if numbers:
+        summary["lowest observed m/z"] = min(numbers)
+        summary["highest observed m/z"] = max(numbers)
     return summary
 
 
+def same_summary(a, b):
+    """Equal summaries, bit for bit, any NaN equal to any other."""
+    def bits(value):
+        return "NaN" if math.isnan(value) else struct.pack("<d", value)
+
+    return {k: bits(v) for k, v in a.items()} == {k: bits(v) for k, v in b.items()}
+
+
 def _arrays(element):
-    """{array accession: values} of a spectrum or chromatogram."""
+    """{array accession: bytes} of a spectrum or chromatogram; NaN payloads stay as written."""
     arrays = {}
     for array in element.findall("m:binaryDataArrayList/m:binaryDataArray", _NS):
         terms = {p.get("accession") for p in array.findall("m:cvParam", _NS)}
@@ -225,7 +251,9 @@ def _arrays(element):
         data = base64.b64decode(array.find("m:binary", _NS).text or "")
         if "MS:1000574" in terms:
             data = zlib.decompress(data) if data else b""
-        arrays[kind] = struct.unpack(f"<{len(data) // struct.calcsize(number_type)}{number_type}", data)
+        if len(data) % struct.calcsize(number_type):
+            raise MzmlProblem(f"an array of {len(data)} bytes holds no whole {number_type} values")
+        arrays[kind] = data
     return arrays
 
 

@@ -110,6 +110,21 @@ def test_pymzml_reads_back_every_value(documents, name):
         assert spectrum.i.tobytes().hex() == want["intensity"]
 
 
+@pytest.mark.parametrize("name", DOCUMENTS)
+def test_summaries_and_tic_follow_from_the_spectra(documents, name):
+    expected = expectation(documents, name)["spectra"]
+    values = mzml_check.read_values(documents / name)
+    assert [s.id for s in values.spectra] == [want["id"] for want in expected]
+    for got, want in zip(values.spectra, expected):
+        assert same_bits(got.time, struct.unpack("<d", bytes.fromhex(want["time"]))[0]), want["id"]
+        assert (got.mz.hex(), got.intensity.hex()) == (want["mz"], want["intensity"]), want["id"]
+        assert mzml_check.same_summary(got.summary, mzml_check.summary_of(*got.peaks())), (want["id"], got.summary)
+    assert values.tic_times.hex() == "".join(want["time"] for want in expected)
+    totals = [mzml_check.summary_of(*s.peaks())["total ion current"] for s in values.spectra]
+    currents = struct.unpack(f"<{len(totals)}d", values.tic_currents)
+    assert all(same_bits(a, b) for a, b in zip(currents, totals)) and len(currents) == len(totals)
+
+
 def test_names_survive_escaping(documents):
     import xml.etree.ElementTree as ElementTree
 
