@@ -530,18 +530,6 @@ def test_salvage_warnings_on_a_terminal(tmp_path, samples):
     assert f"tarvok-convert: {samples['unterminated-tail']}: warning: scan 2: {UNTERMINATED}" in shown.decode()
 
 
-def test_a_file_beyond_32_bit_offsets_is_refused(tmp_path, sample_writer):
-    """A sparse copy one byte longer than 4 GiB: no disk, but its tail is out of the index's reach."""
-    wiff = sample_writer.scans(tmp_path / "huge.wiff", CUT_SCANS[:2])
-    os.truncate(f"{wiff}.scan", 2**32 + 1)
-    result = convert("-o", tmp_path, wiff)
-    assert result.returncode == 1
-    assert result.stderr.decode() == (
-        f"tarvok-convert: {wiff}: scan 2: scan-data file is longer than 32-bit block offsets can reach\n"
-    )
-    assert not (tmp_path / "huge.mzML").exists()
-
-
 def test_short_reads_of_the_scan_file_lose_nothing(tmp_path, samples, documents):
     if not SHORT_READS_LIB.is_file():
         pytest.fail(f"short-read library not built at {SHORT_READS_LIB} (set TARVOK_SHORT_READS_LIB)")
