@@ -94,7 +94,7 @@ std::expected<bool, Error> StrictSpectra::next(melvane_core::SpectrumRecord& int
         }
         ::posix_fadvise(state.scan_fd.get(), 0, 0, POSIX_FADV_SEQUENTIAL);
     }
-    const std::expected<std::span<const std::uint8_t>, Error> window = raw::read_whole_window_at(
+    const std::expected<std::span<const std::uint8_t>, Error> window = raw::read_window_at(
         state.scan_fd.get(), place.block_offset, place.end_offset, state.scratch.window);
     if (!window) {
         state.damage.reset();

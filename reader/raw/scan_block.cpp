@@ -49,8 +49,8 @@ Window window_of(std::uint64_t start_offset, std::uint64_t end_offset)
     return {start, end > start ? end - start : 0};
 }
 
-// One read request for the window, `read_once(data, length)` being a read at
-// the descriptor's position or a positioned one.
+// The window read into its buffer by `read_once(data, length)`: one read
+// request at the descriptor's position, or positioned reads until it is whole.
 template <class ReadOnce>
 std::expected<std::span<const std::uint8_t>, Error> request_window(int fd, Window window, WindowBuffer& buffer,
                                                                    ReadOnce read_once)
@@ -95,19 +95,6 @@ std::expected<std::span<const std::uint8_t>, Error> read_window(const std::strin
 
 std::expected<std::span<const std::uint8_t>, Error> read_window_at(int fd, std::uint64_t start_offset,
                                                                    std::uint64_t end_offset, WindowBuffer& buffer)
-{
-    const Window window = window_of(start_offset, end_offset);
-    if (window.length == 0) {
-        return std::span<const std::uint8_t>();
-    }
-    return request_window(fd, window, buffer, [&](std::uint8_t* data, std::size_t length) {
-        return ::pread(fd, data, length, static_cast<off_t>(window.start));
-    });
-}
-
-std::expected<std::span<const std::uint8_t>, Error> read_whole_window_at(int fd, std::uint64_t start_offset,
-                                                                         std::uint64_t end_offset,
-                                                                         WindowBuffer& buffer)
 {
     const Window window = window_of(start_offset, end_offset);
     if (window.length == 0) {

@@ -36,15 +36,10 @@ std::expected<std::span<const std::uint8_t>, Error> read_window(const std::strin
                                                                 std::uint64_t start_offset,
                                                                 std::uint64_t end_offset, WindowBuffer& buffer);
 
-// The same window read through a descriptor the caller keeps open: one
-// positioned read request.
+// The same window read through a descriptor the caller keeps open, with
+// positioned reads until it is whole or the file ends: a short count is
+// followed by another read from where it stopped.
 std::expected<std::span<const std::uint8_t>, Error> read_window_at(int fd, std::uint64_t start_offset,
                                                                    std::uint64_t end_offset, WindowBuffer& buffer);
-
-// The same window read until it is whole or the file ends: a short count is
-// followed by another read from where it stopped.
-std::expected<std::span<const std::uint8_t>, Error> read_whole_window_at(int fd, std::uint64_t start_offset,
-                                                                         std::uint64_t end_offset,
-                                                                         WindowBuffer& buffer);
 
 }  // namespace tarvok::raw

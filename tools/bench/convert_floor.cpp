@@ -45,7 +45,7 @@ std::size_t read_all(const tarvok::Reader& reader, bool encode, std::vector<char
     return made;
 }
 
-// The strict path's file access alone: every window by a positioned read on
+// The strict path's file access alone: every window by positioned reads on
 // one descriptor. Returns the bytes delivered.
 std::uint64_t positioned_reads(const tarvok::Reader& reader, tarvok::raw::WindowBuffer& buffer)
 {
