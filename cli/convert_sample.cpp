@@ -1,18 +1,20 @@
 #include "convert_sample.hpp"
 
-#include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
+#include <new>
 #include <utility>
 #include <vector>
 
-#include "mzml/fd_sink.hpp"
-#include "mzml/file_sha1.hpp"
+#include "atomic_output.hpp"
+#include "fd_sink.hpp"
+#include "file_sha1.hpp"
 #include "mzml/writer.hpp"
 #include "tarvok/reader.hpp"
 #include "tarvok/strict_spectra.hpp"
-#include "temp_cleanup.hpp"
+#include "test_hooks.hpp"
 
 namespace convert {
 namespace {
@@ -26,55 +28,6 @@ std::string os_failure(const std::string& path, int os_error)
 {
     return failure(path, tarvok::Error::from_errno(os_error).display());
 }
-
-// umask can only be read by setting it: done once, before any thread runs.
-const mode_t output_mode = [] {
-    const mode_t mask = ::umask(0);
-    ::umask(mask);
-    return static_cast<mode_t>(0666 & ~mask);
-}();
-
-// Owns the temporary file until it is renamed over the output.
-class TempOutput {
-public:
-    TempOutput(std::size_t slot, TempFile file) : slot_(slot), file_(std::move(file)) {}
-    TempOutput(const TempOutput&) = delete;
-    TempOutput& operator=(const TempOutput&) = delete;
-    ~TempOutput()
-    {
-        if (file_.fd >= 0) {
-            ::close(file_.fd);
-        }
-        if (!committed_) {
-            ::unlink(file_.path.c_str());
-        }
-        release_temp(slot_);
-    }
-
-    int fd() const { return file_.fd; }
-
-    int commit(const std::string& final_path)
-    {
-        // mkstemp's 0600 would make the output private to its writer.
-        if (::fchmod(file_.fd, output_mode) != 0) {
-            return errno;
-        }
-        const int fd = std::exchange(file_.fd, -1);
-        if (::close(fd) != 0) {
-            return errno;
-        }
-        if (::rename(file_.path.c_str(), final_path.c_str()) != 0) {
-            return errno;
-        }
-        committed_ = true;
-        return 0;
-    }
-
-private:
-    std::size_t slot_;
-    TempFile file_;
-    bool committed_ = false;
-};
 
 struct SampleFacts {
     std::size_t spectra = 0;
@@ -92,11 +45,11 @@ SampleFacts facts_of(const tarvok::Reader& reader)
     return facts;
 }
 
-std::expected<mzml::SourceFile, std::string> source_file(const std::string& wiff_path, const std::string& path)
+std::expected<mzml::SourceFile, std::string> source_file(const std::string& path)
 {
-    const std::expected<std::string, int> sha1 = mzml::file_sha1(path);
+    const std::expected<std::string, int> sha1 = tarvok::file_sha1(path);
     if (!sha1) {
-        return std::unexpected(os_failure(wiff_path, sha1.error()));
+        return std::unexpected(os_failure(path, sha1.error()));
     }
     return mzml::SourceFile{
         .path = path,
@@ -114,16 +67,27 @@ std::string damage_text(const tarvok::BlockDamage& damage)
     return "scan " + std::to_string(damage.scan_number) + ": " + damage.reason;
 }
 
+// The writer refuses with EINVAL what would make the document wrong: a fault
+// of ours, not of the system, unless a write failed.
+std::string writer_failure(const std::string& wiff_path, const std::string& output_name, const FdSink& sink,
+                           int error, const std::string& where)
+{
+    if (error == EINVAL && !sink.failed()) {
+        return failure(wiff_path, where + "internal error: the mzML writer refused the document");
+    }
+    return os_failure(output_name, error);
+}
+
 // Reads every spectrum into the writer; the failure names the input for a
 // read and the output for a write.
-std::expected<void, std::string> stream_spectra(const Job& job, tarvok::Reader reader, mzml::ByteSink& sink,
+std::expected<void, std::string> stream_spectra(const Job& job, tarvok::Reader reader, FdSink& sink,
                                                 std::size_t slot, Progress& progress)
 {
     const SampleFacts facts = facts_of(reader);
     mzml::RunDescription run;
     run.sample_name = reader.sample_name;
     for (const std::string& path : {job.wiff_path, reader.scan_path}) {
-        auto file = source_file(job.wiff_path, path);
+        auto file = source_file(path);
         if (!file) {
             return std::unexpected(file.error());
         }
@@ -158,13 +122,20 @@ std::expected<void, std::string> stream_spectra(const Job& job, tarvok::Reader r
             progress.message(failure(job.wiff_path, "warning: " + damage_text(*damage)));
             marks.push_back({std::string(damaged_block_param), damage->reason});
         }
+        if (test_fault("writer-misuse")) {
+            spectrum.scan_number = 0;
+        }
+        if (test_fault("memory")) {
+            throw std::bad_alloc();
+        }
         if (auto added = writer->add(spectrum, marks); !added) {
-            return std::unexpected(os_failure(output_name, added.error()));
+            return std::unexpected(writer_failure(job.wiff_path, output_name, sink, added.error(),
+                                                  "scan " + std::to_string(spectrum.scan_number) + ": "));
         }
         progress.advance(slot, spectra.position());
     }
     if (auto finished = writer->finish(); !finished) {
-        return std::unexpected(os_failure(output_name, finished.error()));
+        return std::unexpected(writer_failure(job.wiff_path, output_name, sink, finished.error(), ""));
     }
     return {};
 }
@@ -186,24 +157,23 @@ std::expected<Converted, std::string> convert_sample(const Job& job, std::size_t
     } finish{progress, slot};
 
     if (job.output_path == "-") {
-        mzml::FdSink sink(STDOUT_FILENO);
+        FdSink sink(STDOUT_FILENO);
         if (auto streamed = stream_spectra(job, *std::move(reader), sink, slot, progress); !streamed) {
             return std::unexpected(streamed.error());
         }
         return converted;
     }
 
-    TempFile file;
-    if (const int error = create_temp(slot, job.output_path, file); error != 0) {
-        return std::unexpected(os_failure(job.output_path, error));
+    auto output = AtomicOutput::create(slot, job.output_path);
+    if (!output) {
+        return std::unexpected(os_failure(job.output_path, output.error()));
     }
-    TempOutput temp(slot, std::move(file));
-    mzml::FdSink sink(temp.fd());
+    FdSink sink(output->fd());
     if (auto streamed = stream_spectra(job, *std::move(reader), sink, slot, progress); !streamed) {
         return std::unexpected(streamed.error());
     }
-    if (const int error = temp.commit(job.output_path); error != 0) {
-        return std::unexpected(os_failure(job.output_path, error));
+    if (auto committed = output->commit(); !committed) {
+        return std::unexpected(os_failure(job.output_path, committed.error()));
     }
     return converted;
 }

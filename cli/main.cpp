@@ -1,20 +1,22 @@
 #include <sched.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <atomic>
 #include <chrono>
 #include <cstdio>
+#include <exception>
 #include <map>
+#include <new>
 #include <thread>
 #include <vector>
 
 #include "command_line.hpp"
 #include "convert_sample.hpp"
 #include "progress.hpp"
+#include "output_directory.hpp"
 #include "tarvok/error.hpp"
 #include "tarvok/path_rules.hpp"
-#include "temp_cleanup.hpp"
+#include "output_cleanup.hpp"
 
 namespace {
 
@@ -62,6 +64,22 @@ std::string summary_line(std::size_t converted, std::size_t failed, std::uint64_
     return line;
 }
 
+// An exception is the failure of its sample alone: the output is abandoned
+// as on any other failure, and the other samples go on.
+std::expected<convert::Converted, std::string> convert_guarded(const Job& job, std::size_t slot, convert::Progress& progress)
+{
+    const auto failure = [&](const std::string& text) { return std::unexpected("tarvok-convert: " + job.wiff_path + ": " + text); };
+    try {
+        return convert::convert_sample(job, slot, progress);
+    } catch (const std::bad_alloc&) {
+        return failure("out of memory");
+    } catch (const std::exception& error) {
+        return failure(std::string("internal error: ") + error.what());
+    } catch (...) {
+        return failure("internal error");
+    }
+}
+
 int run(const convert::Options& options)
 {
     auto jobs = plan_jobs(options);
@@ -70,11 +88,7 @@ int run(const convert::Options& options)
         return 2;
     }
     if (options.output_dir != "-") {
-        struct stat status {};
-        const int error = ::stat(options.output_dir.c_str(), &status) != 0 ? errno
-                          : S_ISDIR(status.st_mode)                         ? 0
-                                                                            : ENOTDIR;
-        if (error != 0) {
+        if (const int error = convert::make_directories(options.output_dir); error != 0) {
             std::fprintf(stderr, "tarvok-convert: %s: %s\n", options.output_dir.c_str(),
                          tarvok::Error::from_errno(error).display().c_str());
             return 1;
@@ -82,7 +96,7 @@ int run(const convert::Options& options)
     }
 
     const std::size_t workers = std::min(options.jobs == 0 ? core_count() : static_cast<std::size_t>(options.jobs), jobs->size());
-    convert::install_temp_cleanup(workers);
+    convert::install_output_cleanup(workers);
     convert::Progress progress(!options.quiet && ::isatty(STDERR_FILENO) == 1, workers);
 
     const auto started = std::chrono::steady_clock::now();
@@ -91,7 +105,7 @@ int run(const convert::Options& options)
     std::atomic<std::uint64_t> scan_bytes{0};
     const auto work = [&](std::size_t slot) {
         for (std::size_t i = next_job++; i < jobs->size(); i = next_job++) {
-            const auto converted = convert::convert_sample((*jobs)[i], slot, progress);
+            const auto converted = convert_guarded((*jobs)[i], slot, progress);
             if (converted) {
                 scan_bytes += converted->scan_bytes;
             } else {

@@ -51,7 +51,7 @@ private:
     ByteSink* sink_;
     std::vector<std::vector<char>> buffers_;
     std::size_t filling_ = 0;  // the formatting thread's buffer
-    Sha1 sha1_;                // used by the companion, or after drain()
+    tarvok::Sha1 sha1_;        // used by the companion, or after drain()
     std::atomic<int> error_ = 0;
 
     std::mutex mutex_;

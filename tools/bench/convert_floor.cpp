@@ -13,10 +13,10 @@
 #include <string>
 #include <vector>
 
+#include "file_sha1.hpp"
 #include "record_fields.hpp"
 #include "unique_fd.hpp"
 #include "mzml/base64.hpp"
-#include "mzml/file_sha1.hpp"
 #include "tarvok/reader.hpp"
 #include "tarvok/strict_spectra.hpp"
 #include "scan_window.hpp"
@@ -133,9 +133,9 @@ int main(int argc, char** argv)
     const auto write_s = both([&] { written = write_bytes(output, mzml_bytes) && written; });
     bool hashed = true;
     const auto sha1_s = both([&] {
-        hashed = mzml::file_sha1(wiff).has_value() && mzml::file_sha1(reader->scan_path).has_value() && hashed;
+        hashed = tarvok::file_sha1(wiff).has_value() && tarvok::file_sha1(reader->scan_path).has_value() && hashed;
     });
-    const auto document_sha1_s = both([&] { hashed = mzml::file_sha1(document).has_value() && hashed; });
+    const auto document_sha1_s = both([&] { hashed = tarvok::file_sha1(document).has_value() && hashed; });
     if (!written || !hashed) {
         std::fprintf(stderr, "writing %s or hashing the sample failed\n", output.c_str());
         return 1;

@@ -10,9 +10,10 @@
 #include <string>
 #include <vector>
 
-#include "mzml/fd_sink.hpp"
+#include "fd_sink.hpp"
 #include "mzml/writer.hpp"
 #include "synthetic_spectra.hpp"
+#include "unique_fd.hpp"
 
 namespace {
 
@@ -71,11 +72,11 @@ bool write_file(const std::string& path, const std::string& text)
 int write_document(const std::string& dir, Document& d)
 {
     const std::string path = dir + "/" + d.file_name;
-    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-    if (fd < 0) {
+    tarvok::UniqueFd fd(::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644));
+    if (!fd) {
         return errno;
     }
-    mzml::FdSink sink(fd);
+    convert::FdSink sink(fd.get());
     d.run.spectrum_count = d.spectra.size();
     for (const SpectrumRecord& s : d.spectra) {
         (s.ms_level == 1 ? d.run.has_ms1 : d.run.has_msn) = true;
@@ -96,8 +97,8 @@ int write_document(const std::string& dir, Document& d)
             }
         }
     }
-    if (::close(fd) != 0 && failure == 0) {
-        failure = errno;
+    if (auto closed = fd.close(); !closed && failure == 0) {
+        failure = closed.error();
     }
     if (failure == 0 && !write_file(path + ".expect.json", expectation(d))) {
         failure = errno;

@@ -1,4 +1,4 @@
-#include "mzml/file_sha1.hpp"
+#include "file_sha1.hpp"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -8,28 +8,10 @@
 #include <vector>
 
 #include "sha1.hpp"
+#include "unique_fd.hpp"
 
-namespace mzml {
+namespace tarvok {
 namespace {
-
-class ReadFd {
-public:
-    // Non-blocking so that a FIFO without a writer fails instead of stalling;
-    // regular files ignore the flag.
-    explicit ReadFd(const std::string& path) : fd_(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK)) {}
-    ReadFd(const ReadFd&) = delete;
-    ReadFd& operator=(const ReadFd&) = delete;
-    ~ReadFd()
-    {
-        if (fd_ >= 0) {
-            ::close(fd_);
-        }
-    }
-    int get() const { return fd_; }
-
-private:
-    int fd_;
-};
 
 constexpr std::size_t chunk = std::size_t{1} << 20;
 
@@ -37,9 +19,10 @@ constexpr std::size_t chunk = std::size_t{1} << 20;
 
 std::expected<std::string, int> file_sha1(const std::string& path)
 {
-    const ReadFd fd(path);
-    if (fd.get() < 0) {
-        return std::unexpected(errno);
+    int os_error = 0;
+    const UniqueFd fd = open_read_only(path, os_error);
+    if (!fd) {
+        return std::unexpected(os_error);
     }
     // A FIFO or device would give some bytes, or none, but not a file's content.
     struct stat status {};
@@ -67,4 +50,4 @@ std::expected<std::string, int> file_sha1(const std::string& path)
     }
 }
 
-}  // namespace mzml
+}  // namespace tarvok

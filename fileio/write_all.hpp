@@ -1,15 +1,19 @@
-#include "mzml/fd_sink.hpp"
+#pragma once
 
 #include <unistd.h>
 
 #include <cerrno>
+#include <expected>
+#include <span>
 
-namespace mzml {
+namespace tarvok {
 
-std::expected<void, int> FdSink::write(std::span<const char> bytes)
+// Writes every byte to `fd`, going on after short writes and EINTR; any other
+// failure returns its errno.
+inline std::expected<void, int> write_all(int fd, std::span<const char> bytes)
 {
     while (!bytes.empty()) {
-        const ssize_t n = ::write(fd_, bytes.data(), bytes.size());
+        const ssize_t n = ::write(fd, bytes.data(), bytes.size());
         if (n < 0) {
             if (errno == EINTR) {
                 continue;
@@ -24,4 +28,4 @@ std::expected<void, int> FdSink::write(std::span<const char> bytes)
     return {};
 }
 
-}  // namespace mzml
+}  // namespace tarvok

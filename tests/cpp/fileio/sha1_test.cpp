@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "mzml/file_sha1.hpp"
+#include "file_sha1.hpp"
 #include "sha1.hpp"
 
 namespace {
@@ -32,20 +32,13 @@ std::string random_text(std::size_t n, std::uint32_t seed)
     return text;
 }
 
-TEST(Sha1, UsesTheInstructionsWhereThereAreAny)
-{
-    // On this project's machines the processor has them; elsewhere GLib serves.
-    RecordProperty("hardware", mzml::Sha1::hardware() ? "yes" : "no");
-    EXPECT_EQ(mzml::Sha1::hardware(), mzml::sha1_x86_available());
-}
-
 // Every length around the padding boundaries, fed whole and in uneven pieces.
 TEST(Sha1, MatchesGlibOverLengthsAndSplits)
 {
     for (std::size_t n = 0; n <= 300; ++n) {
         const std::string text = random_text(n, static_cast<std::uint32_t>(n));
         for (const std::size_t piece : {std::size_t{1}, std::size_t{7}, std::size_t{63}, std::size_t{64}, std::size_t{65}, n + 1}) {
-            mzml::Sha1 sha1;
+            tarvok::Sha1 sha1;
             for (std::size_t at = 0; at < n; at += piece) {
                 sha1.update(std::span(text.data() + at, std::min(piece, n - at)));
             }
@@ -58,7 +51,7 @@ TEST(Sha1, MatchesGlibOnMegabytesInRandomPieces)
 {
     const std::string text = random_text(5'000'003, 5);
     std::mt19937 rng(9);
-    mzml::Sha1 sha1;
+    tarvok::Sha1 sha1;
     for (std::size_t at = 0; at < text.size();) {
         const std::size_t piece = std::min<std::size_t>(rng() % 300'000, text.size() - at);
         sha1.update(std::span(text.data() + at, piece));
@@ -100,7 +93,7 @@ TEST_F(FileSha1, HashesTheWholeFile)
 {
     for (const std::size_t n : {std::size_t{0}, std::size_t{1}, std::size_t{1} << 20, (std::size_t{3} << 20) + 17}) {
         const std::string content = random_text(n, static_cast<std::uint32_t>(n));
-        const auto digest = mzml::file_sha1(file(std::to_string(n) + ".bin", content));
+        const auto digest = tarvok::file_sha1(file(std::to_string(n) + ".bin", content));
         ASSERT_TRUE(digest.has_value()) << n;
         EXPECT_EQ(*digest, glib_sha1(content)) << n;
     }
@@ -109,23 +102,23 @@ TEST_F(FileSha1, HashesTheWholeFile)
 TEST_F(FileSha1, ReportsWhyItCannotRead)
 {
     for (const auto& [path, error] : {std::pair{dir_ + "/missing", ENOENT}, std::pair{dir_, EISDIR}}) {
-        const auto digest = mzml::file_sha1(path);
+        const auto digest = tarvok::file_sha1(path);
         ASSERT_FALSE(digest.has_value()) << path;
         EXPECT_EQ(digest.error(), error) << path;
     }
     const std::string fifo = dir_ + "/fifo";
     ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
     files_.push_back(fifo);
-    const auto from_fifo = mzml::file_sha1(fifo);
+    const auto from_fifo = tarvok::file_sha1(fifo);
     ASSERT_FALSE(from_fifo.has_value()) << "a FIFO is no file to hash";
     EXPECT_EQ(from_fifo.error(), EINVAL);
-    const auto from_device = mzml::file_sha1("/dev/zero");
+    const auto from_device = tarvok::file_sha1("/dev/zero");
     ASSERT_FALSE(from_device.has_value());
     EXPECT_EQ(from_device.error(), EINVAL);
     if (::geteuid() != 0) {
         const std::string locked = file("locked", "x");
         ::chmod(locked.c_str(), 0);
-        EXPECT_EQ(mzml::file_sha1(locked).error(), EACCES);
+        EXPECT_EQ(tarvok::file_sha1(locked).error(), EACCES);
     }
 }
 

@@ -1,7 +1,10 @@
 #pragma once
 
+#include <fcntl.h>
 #include <unistd.h>
 
+#include <cerrno>
+#include <expected>
 #include <string>
 #include <utility>
 
@@ -27,6 +30,14 @@ public:
     int get() const { return fd_; }
     explicit operator bool() const { return fd_ >= 0; }
     int release() { return std::exchange(fd_, -1); }
+    // Closes now, for the writers that must know whether close failed.
+    std::expected<void, int> close()
+    {
+        if (::close(std::exchange(fd_, -1)) != 0) {
+            return std::unexpected(errno);
+        }
+        return {};
+    }
     void reset(int fd = -1)
     {
         if (fd_ >= 0) {
@@ -41,6 +52,19 @@ private:
 
 // Read-only, close-on-exec, and non-blocking so that a FIFO without a writer
 // or a terminal cannot stall the open; regular files ignore the flag.
-UniqueFd open_read_only(const std::string& path, int& os_error);
+inline UniqueFd open_read_only(const std::string& path, int& os_error)
+{
+    // c_str() would silently cut the path at a NUL and name another file.
+    if (path.find('\0') != std::string::npos) {
+        os_error = EINVAL;
+        return UniqueFd();
+    }
+    int fd = -1;
+    do {
+        fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    } while (fd < 0 && errno == EINTR);
+    os_error = fd < 0 ? errno : 0;
+    return UniqueFd(fd);
+}
 
 }  // namespace tarvok
