@@ -7,6 +7,9 @@
 #include <atomic>
 #include <cerrno>
 #include <cstring>
+#include <ctime>
+
+#include "test_hooks.hpp"
 
 namespace convert {
 namespace {
@@ -21,6 +24,9 @@ struct Slot {
 Slot* slots = nullptr;
 std::size_t slot_count = 0;
 std::atomic<bool> dying{false};
+// A test build's handler may linger before the end, so that the other jobs
+// go on and try to create outputs after it has looked.
+bool linger = false;
 
 constexpr int cleanup_signals[] = {SIGINT, SIGTERM, SIGHUP};
 
@@ -35,6 +41,10 @@ void remove_named_and_die(int signal_number)
         if (slots[i].armed.load()) {
             ::unlink(slots[i].path);
         }
+    }
+    if (linger) {
+        const timespec pause{0, 300'000'000};
+        ::nanosleep(&pause, nullptr);
     }
     // SA_RESETHAND restored the default action: the re-raised signal ends
     // the process as soon as the handler returns.
@@ -57,6 +67,7 @@ void install_output_cleanup(std::size_t count)
 {
     slots = new Slot[count];  // lives as long as the process
     slot_count = count;
+    linger = test_fault("slow-death");
     ::signal(SIGPIPE, SIG_IGN);
     ::signal(SIGXFSZ, SIG_IGN);
     struct sigaction action {};
