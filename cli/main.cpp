@@ -66,9 +66,12 @@ std::string summary_line(std::size_t converted, std::size_t failed, std::uint64_
 
 // An exception is the failure of its sample alone: the output is abandoned
 // as on any other failure, and the other samples go on.
-std::expected<convert::Converted, std::string> convert_guarded(const Job& job, std::size_t slot, convert::Progress& progress)
+std::expected<convert::Converted, std::string> convert_guarded(const Job& job, std::size_t slot,
+                                                               convert::Progress& progress)
 {
-    const auto failure = [&](const std::string& text) { return std::unexpected("tarvok-convert: " + job.wiff_path + ": " + text); };
+    const auto failure = [&](const std::string& text) {
+        return std::unexpected("tarvok-convert: " + job.wiff_path + ": " + text);
+    };
     try {
         return convert::convert_sample(job, slot, progress);
     } catch (const std::bad_alloc&) {
