@@ -16,6 +16,7 @@
 #include "file_sha1.hpp"
 #include "record_fields.hpp"
 #include "unique_fd.hpp"
+#include "write_all.hpp"
 #include "mzml/base64.hpp"
 #include "tarvok/reader.hpp"
 #include "tarvok/strict_spectra.hpp"
@@ -79,17 +80,17 @@ std::uint64_t sequential_read(const tarvok::Reader& reader, std::vector<char>& w
 bool write_bytes(const std::string& path, std::uint64_t bytes)
 {
     const std::vector<char> block(std::size_t{1} << 20, 'x');
-    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-    if (fd < 0) {
+    tarvok::UniqueFd fd(::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644));
+    if (!fd) {
         return false;
     }
     bool ok = true;
     for (std::uint64_t left = bytes; left > 0 && ok;) {
         const std::size_t n = left < block.size() ? static_cast<std::size_t>(left) : block.size();
-        ok = ::write(fd, block.data(), n) == static_cast<ssize_t>(n);
+        ok = tarvok::write_all(fd.get(), std::span(block.data(), n)).has_value();
         left -= n;
     }
-    ok = ::close(fd) == 0 && ok;
+    ok = fd.close().has_value() && ok;
     ::unlink(path.c_str());
     return ok;
 }
