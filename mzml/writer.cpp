@@ -32,6 +32,35 @@ constexpr int zlib_level = 1;
 constexpr std::string_view processing_id = "tarvok_conversion";
 constexpr std::string_view instrument_id = "instrument_configuration";
 constexpr std::string_view chromatogram_id = "TIC";
+constexpr std::string_view software_id = "tarvok";
+
+// Every id the document gives an element of its own; the run's must differ
+// from each (the xs:ID ones must be unique, and a tool looking an id up must
+// find the run under its own).
+bool fixed_id(std::string_view id, std::size_t source_files)
+{
+    for (const std::string_view fixed : {std::string_view("MS"), std::string_view("UO"), software_id, instrument_id,
+                                         processing_id, chromatogram_id}) {
+        if (id == fixed) {
+            return true;
+        }
+    }
+    for (std::size_t i = 1; i <= source_files; ++i) {
+        if (id == "SF" + std::to_string(i)) {
+            return true;
+        }
+    }
+    return false;
+}
+
+std::string run_id_for(const RunDescription& run)
+{
+    std::string id = ncname_from(run.sample_name);
+    if (fixed_id(id, run.source_files.size())) {
+        id.insert(id.begin(), '_');
+    }
+    return id;
+}
 
 struct CompressorFree {
     void operator()(libdeflate_compressor* compressor) const { libdeflate_free_compressor(compressor); }
@@ -196,7 +225,7 @@ std::string header(const RunDescription& run, const std::vector<FileLocation>& l
       </dataProcessing>
     </dataProcessingList>
 )";
-    h += R"(    <run id=")" + ncname_from(run.sample_name) + R"(" defaultInstrumentConfigurationRef=")";
+    h += R"(    <run id=")" + run_id_for(run) + R"(" defaultInstrumentConfigurationRef=")";
     h += instrument_id;
     h += '"';
     if (!run.source_files.empty()) {

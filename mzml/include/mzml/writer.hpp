@@ -53,7 +53,11 @@ struct RunDescription {
     // The run's id derives from it: each character other than an ASCII
     // letter, digit, '-', '.' or '_' (and each invalid UTF-8 sequence)
     // becomes '_', and '_' goes first unless it starts with a letter or '_'
-    // (so "" gives "_", "7 mix" gives "_7_mix").
+    // (so "" gives "_", "7 mix" gives "_7_mix"). An id that would equal one
+    // the document gives its own elements ("MS", "UO", "SF1" to "SF<n>" for
+    // n source files, "tarvok", "instrument_configuration",
+    // "tarvok_conversion", "TIC") gets a '_' in front as well ("SF1" gives
+    // "_SF1"); every other id is the derived one unchanged.
     std::string sample_name;
     std::vector<SourceFile> source_files;
     std::size_t spectrum_count = 0;  // exactly this many spectra follow

@@ -350,3 +350,50 @@ TEST(Writer, AbandonedWriterStopsAndLeavesAPrefix)
 }
 
 }  // namespace
+
+namespace {
+
+std::string run_id_of(const std::string& sample_name, std::size_t source_files)
+{
+    mzml::RunDescription run = run_for(0, false);
+    run.sample_name = sample_name;
+    for (std::size_t i = 0; i < source_files; ++i) {
+        run.source_files.push_back({"/d/f" + std::to_string(i), "", {"MS:1000562", "f"}, {"MS:1000776", "n"}});
+    }
+    MemorySink sink;
+    auto writer = mzml::Writer::begin(sink, run);
+    EXPECT_TRUE(writer.has_value() && writer->finish().has_value());
+    const std::size_t from = sink.text.find("<run id=\"") + 9;
+    return sink.text.substr(from, sink.text.find('"', from) - from);
+}
+
+}  // namespace
+
+TEST(Writer, RunIdNeverEqualsAnIdOfTheDocumentsOwn)
+{
+    const std::pair<std::string, std::string> cases[] = {
+        {"tarvok", "_tarvok"},
+        {"SF1", "_SF1"},
+        {"SF2", "_SF2"},
+        {"instrument_configuration", "_instrument_configuration"},
+        {"tarvok_conversion", "_tarvok_conversion"},
+        {"TIC", "_TIC"},
+        {"MS", "_MS"},
+        {"UO", "_UO"},
+        // Clashes only once derived.
+        {"tarvok conversion", "_tarvok_conversion"},
+        // No clash: as derived.
+        {"SF3", "SF3"},
+        {"SF01", "SF01"},
+        {"_tarvok", "_tarvok"},
+        {"Tarvok", "Tarvok"},
+        {"tic", "tic"},
+        {"7 mix", "_7_mix"},
+    };
+    for (const auto& [name, id] : cases) {
+        EXPECT_EQ(run_id_of(name, 2), id) << name;
+    }
+    // The source files' ids are as many as the files.
+    EXPECT_EQ(run_id_of("SF1", 0), "SF1");
+    EXPECT_EQ(run_id_of("SF3", 3), "_SF3");
+}
