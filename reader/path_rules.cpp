@@ -114,25 +114,6 @@ std::size_t utf8_sequence_length(std::string_view bytes, std::size_t at)
     return valid == length ? length : 0x100 + valid;
 }
 
-// Invalid UTF-8 becomes U+FFFD, one per maximal invalid subpart.
-std::string to_text_lossy(std::string_view bytes)
-{
-    std::string text;
-    text.reserve(bytes.size());
-    std::size_t at = 0;
-    while (at < bytes.size()) {
-        const std::size_t length = utf8_sequence_length(bytes, at);
-        if (length > 0 && length < 0x100) {
-            text.append(bytes.substr(at, length));
-            at += length;
-        } else {
-            text.append("\xEF\xBF\xBD");
-            at += length == 0 ? 1 : length - 0x100;
-        }
-    }
-    return text;
-}
-
 std::string joined(std::string_view base, std::string_view name)
 {
     std::string path(base);
@@ -148,11 +129,11 @@ std::string joined(std::string_view base, std::string_view name)
 std::string scan_path_for(std::string_view path)
 {
     const std::optional<FileName> name = file_name(path);
-    const std::string scan_name = (name ? to_text_lossy(name->name) : std::string()) + ".scan";
+    const std::string scan_name = std::string(name ? name->name : std::string_view()) + ".scan";
     return joined(name ? name->parent : path, scan_name);
 }
 
-std::string sample_name_for(std::string_view path)
+std::string file_stem_for(std::string_view path)
 {
     const std::optional<FileName> name = file_name(path);
     if (!name) {
@@ -160,10 +141,27 @@ std::string sample_name_for(std::string_view path)
     }
     const std::string_view file = name->name;
     const std::size_t dot = file.rfind('.');
-    if (dot == std::string_view::npos || dot == 0) {
-        return to_text_lossy(file);
+    return std::string(dot == std::string_view::npos || dot == 0 ? file : file.substr(0, dot));
+}
+
+std::string sample_name_for(std::string_view path) { return lossy_text(file_stem_for(path)); }
+
+std::string lossy_text(std::string_view bytes)
+{
+    std::string text;
+    text.reserve(bytes.size());
+    std::size_t at = 0;
+    while (at < bytes.size()) {
+        const std::size_t length = utf8_sequence_length(bytes, at);
+        if (length > 0 && length < 0x100) {
+            text.append(bytes.substr(at, length));
+            at += length;
+        } else {
+            text.append("\xEF\xBF\xBD");
+            at += length == 0 ? 1 : length - 0x100;
+        }
     }
-    return to_text_lossy(file.substr(0, dot));
+    return text;
 }
 
 }  // namespace tarvok::path_rules

@@ -50,7 +50,19 @@ INSTANTIATE_TEST_SUITE_P(
                     Row{"dir.d/file", "dir.d/file.scan", "file"},
                     Row{"sa'mple.wiff", "sa'mple.wiff.scan", "sa'mple"},
                     Row{"\xC3\x9F.wiff", "\xC3\x9F.wiff.scan", "\xC3\x9F"},
-                    // Bytes that are not UTF-8 become U+FFFD, one per maximal invalid part.
-                    Row{"d/\xFF\xE2\x82.wiff", "d/\xEF\xBF\xBD\xEF\xBF\xBD.wiff.scan", "\xEF\xBF\xBD\xEF\xBF\xBD"}));
+                    // Bytes that are not UTF-8 name the file as they are; the sample
+                    // name has U+FFFD for each maximal invalid part.
+                    Row{"d/\xFF\xE2\x82.wiff", "d/\xFF\xE2\x82.wiff.scan", "\xEF\xBF\xBD\xEF\xBF\xBD"},
+                    Row{"\xC0\xAFx.y.wiff", "\xC0\xAFx.y.wiff.scan", "\xEF\xBF\xBD\xEF\xBF\xBDx.y"}));
+
+TEST(PathRules, FileStemKeepsTheBytesTheSampleNameReplaces)
+{
+    EXPECT_EQ(tarvok::path_rules::file_stem_for("d/\xFF\xFE.wiff"), "\xFF\xFE");
+    EXPECT_EQ(tarvok::path_rules::file_stem_for("d/\xE2\x82.x.WIFF"), "\xE2\x82.x");
+    EXPECT_EQ(tarvok::path_rules::file_stem_for("d/.."), "unknown");
+    // A truncated sequence is one replacement, a lead byte past U+10FFFF one per byte.
+    EXPECT_EQ(tarvok::path_rules::lossy_text("a\xE2\x82" "b\xF4\x90" "c\xC3\xA9"),
+              "a\xEF\xBF\xBD" "b\xEF\xBF\xBD\xEF\xBF\xBD" "c\xC3\xA9");
+}
 
 }  // namespace
