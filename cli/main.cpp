@@ -31,9 +31,11 @@ std::size_t core_count()
     return std::max(1U, std::thread::hardware_concurrency());
 }
 
+// The output-name rule: the sample's file name less its last extension, its
+// bytes as they are, and ".mzML". The workflow applies the same rule.
 std::string output_path_for(const std::string& output_dir, const std::string& wiff_path)
 {
-    const std::string name = tarvok::path_rules::sample_name_for(wiff_path) + ".mzML";
+    const std::string name = tarvok::path_rules::file_stem_for(wiff_path) + ".mzML";
     return output_dir.ends_with('/') ? output_dir + name : output_dir + "/" + name;
 }
 
@@ -47,8 +49,8 @@ std::expected<std::vector<Job>, std::string> plan_jobs(const convert::Options& o
                 options.salvage};
         const auto [first, fresh] = writer_of.emplace(job.output_path, sample);
         if (!fresh) {
-            return std::unexpected("tarvok-convert: " + first->second + " and " + sample + " would both write " +
-                                   job.output_path);
+            return std::unexpected(tarvok::path_rules::lossy_text("tarvok-convert: " + first->second + " and " + sample +
+                                                                  " would both write " + job.output_path));
         }
         jobs.push_back(std::move(job));
     }
@@ -92,7 +94,7 @@ int run(const convert::Options& options)
     }
     if (options.output_dir != "-") {
         if (const int error = convert::make_directories(options.output_dir); error != 0) {
-            std::fprintf(stderr, "tarvok-convert: %s: %s\n", options.output_dir.c_str(),
+            std::fprintf(stderr, "tarvok-convert: %s: %s\n", tarvok::path_rules::lossy_text(options.output_dir).c_str(),
                          tarvok::Error::from_errno(error).display().c_str());
             return 1;
         }

@@ -1,8 +1,15 @@
 #include "progress.hpp"
 
+#include <pthread.h>
+#include <signal.h>
+#include <sys/ioctl.h>
 #include <unistd.h>
 
+#include <cstdint>
 #include <cstdio>
+
+#include "tarvok/path_rules.hpp"
+#include "terminal_text.hpp"
 
 namespace convert {
 namespace {
@@ -21,15 +28,36 @@ void write_all(const std::string& text)
     }
 }
 
-// A name drawn on the terminal must not carry control sequences.
-std::string printable(std::string text)
+sigset_t resize_signal()
 {
-    for (char& c : text) {
-        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) {
-            c = '?';
-        }
+    sigset_t set;
+    sigemptyset(&set);
+    sigaddset(&set, SIGWINCH);
+    return set;
+}
+
+// Until the interval has passed or the terminal has been resized.
+void wait_for_resize()
+{
+    const sigset_t set = resize_signal();
+    const auto seconds = std::chrono::duration_cast<std::chrono::seconds>(redraw_interval);
+    const timespec timeout{.tv_sec = seconds.count(),
+                           .tv_nsec = std::chrono::nanoseconds(redraw_interval - seconds).count()};
+    ::sigtimedwait(&set, nullptr, &timeout);
+}
+
+struct TerminalSize {
+    std::size_t columns = 0;  // 0: unknown, nothing is cut
+    std::size_t rows = 0;     // 0: unknown, every line is drawn
+};
+
+TerminalSize terminal_size()
+{
+    winsize size{};
+    if (::ioctl(STDERR_FILENO, TIOCGWINSZ, &size) != 0) {
+        return {};
     }
-    return text;
+    return {size.ws_col, size.ws_row};
 }
 
 }  // namespace
@@ -37,6 +65,8 @@ std::string printable(std::string text)
 Progress::Progress(bool enabled, std::size_t slots) : enabled_(enabled), slots_(slots)
 {
     if (enabled_) {
+        const sigset_t set = resize_signal();
+        ::pthread_sigmask(SIG_BLOCK, &set, nullptr);
         redraw_ = std::thread([this] { redraw_loop(); });
     }
 }
@@ -50,7 +80,7 @@ void Progress::start(std::size_t slot, std::string name, std::size_t scans, std:
 {
     const std::lock_guard lock(mutex_);
     Slot& s = slots_[slot];
-    s.name = printable(std::move(name));
+    s.name = harmless(name);
     s.scans = scans;
     s.scan_bytes = scan_bytes;
     s.started = std::chrono::steady_clock::now();
@@ -71,7 +101,7 @@ void Progress::message(const std::string& line)
 {
     const std::lock_guard lock(mutex_);
     erase_locked();
-    write_all(line + "\n");
+    write_all(tarvok::path_rules::lossy_text(line) + "\n");
     draw_locked();
 }
 
@@ -93,17 +123,23 @@ void Progress::stop()
         stopping_ = true;
         erase_locked();
     }
-    wake_.notify_all();
+    // Ends the wait at once; pending until then if it comes first.
+    ::pthread_kill(redraw_.native_handle(), SIGWINCH);
     redraw_.join();
 }
 
 void Progress::redraw_loop()
 {
-    std::unique_lock lock(mutex_);
-    while (!stopping_) {
-        erase_locked();
-        draw_locked();
-        wake_.wait_for(lock, redraw_interval, [this] { return stopping_; });
+    while (true) {
+        {
+            const std::lock_guard lock(mutex_);
+            if (stopping_) {
+                return;
+            }
+            erase_locked();
+            draw_locked();
+        }
+        wait_for_resize();
     }
 }
 
@@ -121,10 +157,22 @@ void Progress::draw_locked()
     if (!enabled_ || stopping_) {
         return;
     }
+    const TerminalSize size = terminal_size();
+    // The last column is left free: some terminals wrap on reaching it.
+    const std::size_t width = size.columns > 1 ? size.columns - 1 : SIZE_MAX;
+    std::size_t running = 0;
+    for (const Slot& s : slots_) {
+        running += s.running ? 1 : 0;
+    }
+    // The cursor's line stays below the drawn ones, or the erase could not
+    // reach the first of them.
+    const std::size_t room = size.rows > 0 ? size.rows - 1 : SIZE_MAX;
+    const std::size_t shown = running <= room ? running : room > 0 ? room - 1 : 0;
     const auto now = std::chrono::steady_clock::now();
     std::string text;
+    std::size_t drawn = 0;
     for (const Slot& s : slots_) {
-        if (!s.running) {
+        if (!s.running || drawn == shown) {
             continue;
         }
         const std::size_t done = s.done.load(std::memory_order_relaxed);
@@ -133,9 +181,14 @@ void Progress::draw_locked()
         char line[160];
         std::snprintf(line, sizeof line, "%zu/%zu scans, %.1f MB/s", done, s.scans,
                       seconds > 0 ? bytes / 1e6 / seconds : 0.0);
-        text += "  " + s.name + ": " + line + "\n";
-        ++lines_drawn_;
+        text += cut_to_columns("  " + s.name + ": " + line, width) + "\n";
+        ++drawn;
     }
+    if (shown < running && room > 0) {
+        text += cut_to_columns("  +" + std::to_string(running - shown) + " more", width) + "\n";
+        ++drawn;
+    }
+    lines_drawn_ = drawn;
     write_all(text);
 }
 

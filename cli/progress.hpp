@@ -2,7 +2,6 @@
 
 #include <atomic>
 #include <chrono>
-#include <condition_variable>
 #include <cstddef>
 #include <cstdint>
 #include <mutex>
@@ -13,10 +12,16 @@
 namespace convert {
 
 // One line per running sample on standard error, redrawn a few times a
-// second, with messages printed above the lines. When disabled only the
+// second and when the terminal is resized, with messages printed above the
+// lines. Each line is cut to one column less than the terminal's width, and
+// at most its height minus one lines are drawn: when more samples run, the
+// last line says how many are not shown ("  +N more"). When disabled only the
 // messages appear.
 class Progress {
 public:
+    // Enabled, it blocks SIGWINCH in the calling thread, which the redraw
+    // thread then waits for: constructed before any other thread starts, so
+    // that all of them inherit the mask.
     Progress(bool enabled, std::size_t slots);
     ~Progress();
     Progress(const Progress&) = delete;
@@ -29,7 +34,8 @@ public:
     }
     void finish(std::size_t slot);
 
-    // One line on standard error, shown whether or not progress is.
+    // One line on standard error, shown whether or not progress is; bytes
+    // that are not UTF-8 as U+FFFD.
     void message(const std::string& line);
     // Ends the redrawing; the summary goes out only when progress is shown.
     void summary(const std::string& line);
@@ -52,7 +58,6 @@ private:
     const bool enabled_;
     std::vector<Slot> slots_;
     std::mutex mutex_;
-    std::condition_variable wake_;
     bool stopping_ = false;
     std::size_t lines_drawn_ = 0;
     std::thread redraw_;
