@@ -110,3 +110,74 @@ def test_messages_show_a_name_that_is_not_utf8_as_replacement_characters(tmp_pat
     assert twice.stderr.decode("utf-8") == (f"tarvok-convert: {shown} and sub/{shown} would both write "
                                             f"out/{REPLACEMENT * 2}.mzML\n")
     assert twice.returncode == 2
+
+
+SNAKEMAKE = "/usr/bin/snakemake"
+
+# A file below the input folder: what the workflow writes for it (None: no
+# sample) and what tarvok-convert -o out writes for it.
+OUTPUT_NAMES = [
+    (b"run1.wiff", b"run1.mzML", b"run1.mzML"),
+    (b"RUN2.WIFF", b"RUN2.mzML", b"RUN2.mzML"),
+    (b"Mixed.Wiff", b"Mixed.mzML", b"Mixed.mzML"),
+    (b"run1.old.wiff", b"run1.old.mzML", b"run1.old.mzML"),
+    (b"x..wiff", b"x..mzML", b"x..mzML"),
+    (b"a b.wiff", b"a b.mzML", b"a b.mzML"),
+    (b"caf\xc3\xa9.wiff", b"caf\xc3\xa9.mzML", b"caf\xc3\xa9.mzML"),
+    (b"sub/s1.wiff", b"sub/s1.mzML", b"s1.mzML"),
+    (b".hidden.wiff", None, b".hidden.mzML"),
+    (b"._run1.wiff", None, b"._run1.mzML"),
+    (b"run3.wiff.bak", None, b"run3.wiff.mzML"),
+]
+
+
+def test_the_workflow_and_the_converter_name_outputs_alike(tmp_path, small_sample):
+    root = os.fsencode(tmp_path)
+    for name, _, _ in OUTPUT_NAMES:
+        os.makedirs(os.path.dirname(os.path.join(root, b"in", name)), exist_ok=True)
+        place(small_sample, os.path.join(root, b"in", name))
+
+    for name, _, converted in OUTPUT_NAMES:
+        out = os.path.join(root, b"alone", name.replace(b"/", b"_"))
+        os.makedirs(out)
+        result = convert("-o", out, os.path.join(root, b"in", name))
+        assert (result.returncode, result.stderr) == (0, b""), name
+        assert os.listdir(out) == [converted], name
+    # Snakemake cannot carry a name that is not UTF-8: only the converter sees it.
+    alone = os.path.join(root, b"alone", b"not-utf8")
+    os.makedirs(alone)
+    assert convert("-o", alone, place(small_sample, os.path.join(root, NOT_UTF8))).returncode == 0
+    assert os.listdir(alone) == [b"\xff\xfe.mzML"]
+
+    if not os.access(SNAKEMAKE, os.X_OK):
+        pytest.fail(f"{SNAKEMAKE} is not installed (scripts/test installs it)")
+    environment = dict(os.environ, PATH=os.pathsep.join([str(CONVERT_TOOL.parent), os.environ["PATH"]]))
+    result = subprocess.run([SNAKEMAKE, "-s", REPO / "workflow" / "Snakefile", "--directory", tmp_path, "--cores", "2",
+                             "--config", "input_dir=in", "output_dir=out"],
+                            env=environment, stdout=subprocess.PIPE, stderr=subprocess.STDOUT)
+    assert result.returncode == 0, result.stdout.decode(errors="replace")
+    written = sorted(os.path.relpath(os.path.join(folder, name), os.path.join(root, b"out"))
+                     for folder, _, names in os.walk(os.path.join(root, b"out")) for name in names
+                     if not name.endswith(b".log"))
+    assert written == sorted(by_workflow for _, by_workflow, _ in OUTPUT_NAMES if by_workflow)
+    # Each output the workflow made is the converter's for that sample.
+    for name, by_workflow, converted in OUTPUT_NAMES:
+        if by_workflow:
+            assert os.path.basename(by_workflow) == converted
+
+
+@pytest.mark.parametrize("names, message", [
+    ([b"run1.wiff", b"run1.WIFF"], "in/run1.WIFF and in/run1.wiff would both write run1.mzML; rename one"),
+    ([b"run1.wiff", b"sub/\xff\xfe.wiff"], "a path that is not UTF-8 cannot pass through Snakemake; rename it or run "
+                                          "tarvok-convert on it directly: in/sub/\ufffd\ufffd.wiff"),
+], ids=["same-output", "not-utf8"])
+def test_the_workflow_refuses_what_it_cannot_convert_before_any_job(tmp_path, small_sample, names, message):
+    for name in names:
+        wiff = os.path.join(os.fsencode(tmp_path / "in"), name)
+        os.makedirs(os.path.dirname(wiff), exist_ok=True)
+        place(small_sample, wiff)
+    result = subprocess.run([SNAKEMAKE, "-s", REPO / "workflow" / "Snakefile", "--directory", tmp_path, "--dry-run",
+                             "--config", "input_dir=in", "output_dir=out"],
+                            stdout=subprocess.PIPE, stderr=subprocess.STDOUT)
+    assert result.returncode != 0
+    assert message in result.stdout.decode("utf-8"), result.stdout
