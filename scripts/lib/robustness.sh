@@ -5,7 +5,7 @@
 # clang 16 and its fuzzer runtime build the fuzz targets (clang 14 cannot
 # compile libstdc++ 12's <expected>); llvm-14 brings the llvm-symbolizer
 # that turns their reports' addresses into lines.
-FUZZ_PACKAGES=(clang-16 libclang-rt-16-dev llvm-14)
+FUZZ_PACKAGES=(clang-16 libclang-rt-16-dev llvm-14 libxml2-dev)
 ROBUSTNESS_PACKAGES=(valgrind "${FUZZ_PACKAGES[@]}")
 
 ASAN_BUILD="build-asan"

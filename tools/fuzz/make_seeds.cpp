@@ -9,7 +9,10 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <limits>
 #include <string>
+#include <string_view>
+#include <utility>
 #include <vector>
 
 #include "sample_writer/sample_writer.hpp"
@@ -170,6 +173,72 @@ bool open_sample_seeds(SeedWriter& out)
            out.put_sample("no-index-stream", {{"SampleSubtree/Sample2/Idx", two_scans}}, two_blocks);
 }
 
+// The mzML writer's input, as its target reads it: a flags byte (zlib, the
+// number of source files, SHA-1s), texts as a length byte and the bytes, then
+// per spectrum a scan step, a level, a time and the peaks.
+class WriterInput {
+public:
+    WriterInput& byte(std::uint8_t b)
+    {
+        bytes_.push_back(b);
+        return *this;
+    }
+    WriterInput& text(std::string_view t)
+    {
+        byte(static_cast<std::uint8_t>(t.size()));
+        bytes_.insert(bytes_.end(), t.begin(), t.end());
+        return *this;
+    }
+    template <typename T>
+    WriterInput& raw(T value)
+    {
+        const auto* p = reinterpret_cast<const std::uint8_t*>(&value);
+        bytes_.insert(bytes_.end(), p, p + sizeof value);
+        return *this;
+    }
+    WriterInput& spectrum(std::uint16_t step, std::uint8_t level, double time, std::vector<std::pair<double, float>> peaks)
+    {
+        raw(step).byte(level).raw(time).byte(static_cast<std::uint8_t>(peaks.size()));
+        for (const auto& [mz, intensity] : peaks) {
+            raw(mz).raw(intensity);
+        }
+        return *this;
+    }
+    const Bytes& bytes() const { return bytes_; }
+
+private:
+    Bytes bytes_;
+};
+
+bool mzml_writer_seeds(SeedWriter& out)
+{
+    constexpr double nan = std::numeric_limits<double>::quiet_NaN();
+    constexpr double inf = std::numeric_limits<double>::infinity();
+    const Bytes reserved = WriterInput()
+                               .byte(2 << 1 | 8)
+                               .text("SF1")
+                               .text("/data/SF1.wiff")
+                               .text("/data/SF1.wiff.scan")
+                               .text("0.1.0")
+                               .byte(2)
+                               .spectrum(0, 0, 12.5, {{100.25, 5.0F}, {101.5, 7.0F}})
+                               .spectrum(3, 1, 13.0, {{200.0, 1.0F}})
+                               .bytes();
+    const Bytes hostile = WriterInput()
+                              .byte(1 | 1 << 1)
+                              .text("1 a&b <c> \"q\" \xFF\xFE\xC2\x9B\x1B]\x7F")
+                              .text("rel/\xE2\x82<&>.wiff")
+                              .text("\x01\x02")
+                              .byte(3)
+                              .spectrum(1, 0, nan, {{nan, -0.0F}, {inf, std::numeric_limits<float>::infinity()}})
+                              .spectrum(65535, 2, -inf, {})
+                              .spectrum(9, 1, 5e-324, {{-1e308, std::numeric_limits<float>::denorm_min()}})
+                              .bytes();
+    const Bytes nothing = WriterInput().byte(0).text("").text("").byte(0).bytes();
+    return out.put("mzml_writer", "reserved-name", reserved) && out.put("mzml_writer", "hostile-name", hostile) &&
+           out.put("mzml_writer", "no-spectra", nothing);
+}
+
 }  // namespace
 
 int main(int argc, char** argv)
@@ -180,6 +249,6 @@ int main(int argc, char** argv)
     }
     SeedWriter out{fs::path(argv[1])};
     const bool all = decode_payload_seeds(out) && parse_stream_seeds(out) && scan_block_seeds(out) &&
-                     open_sample_seeds(out);
+                     open_sample_seeds(out) && mzml_writer_seeds(out);
     return all ? 0 : 1;
 }
