@@ -143,36 +143,30 @@ TEST(NumberText, SpecialValuesAreSpelledAsXsDouble)
     }
 }
 
-TEST(NumberText, EveryDoubleReadsBackToItsBits)
+// Where a shortest text is hardest to get right: the ends of the subnormal
+// and normal ranges, the longest text, ties at 2^53, the switch between
+// fixed and scientific notation.
+TEST(NumberText, BoundaryDoublesReadBackToTheirBits)
 {
-    std::mt19937_64 rng(7);
-    for (int i = 0; i < 200000; ++i) {
-        const std::uint64_t bits = rng();
-        double v;
-        std::memcpy(&v, &bits, sizeof v);
+    using limits = std::numeric_limits<double>;
+    for (const double v : {limits::denorm_min(), -limits::denorm_min(), std::nextafter(limits::min(), 0.0),
+                           limits::min(), -limits::min(), limits::max(), -limits::max(), limits::epsilon(),
+                           1.0 + limits::epsilon(), 1e23, 9007199254740993.0, 9007199254740992.0, 1.0 / 3.0, 1e-7,
+                           1e21, 1e22, 123456789012345680.0}) {
         expect_round_trip(v);
     }
-    for (const double v : {std::numeric_limits<double>::denorm_min(), std::numeric_limits<double>::min(),
-                           std::nextafter(std::numeric_limits<double>::min(), 0.0), std::numeric_limits<double>::max(),
-                           -std::numeric_limits<double>::max(), std::numeric_limits<double>::epsilon(), 1e23, 9007199254740993.0}) {
-        expect_round_trip(v);
-    }
+    EXPECT_EQ(text_of(-limits::min()), "-2.2250738585072014e-308");
 }
 
 // The writer gives float values as doubles: the text must read back to the same float as well.
-TEST(NumberText, FloatsAsDoublesReadBackAsFloats)
+TEST(NumberText, BoundaryFloatsAsDoublesReadBackAsFloats)
 {
-    std::mt19937 rng(11);
-    for (int i = 0; i < 200000; ++i) {
-        const std::uint32_t bits = rng();
-        float f;
-        std::memcpy(&f, &bits, sizeof f);
-        if (std::isnan(f)) {
-            continue;
-        }
+    using limits = std::numeric_limits<float>;
+    for (const float f : {limits::denorm_min(), std::nextafter(limits::min(), 0.0F), limits::min(), limits::max(),
+                          -limits::max(), limits::epsilon(), 0.1F, 1.0F / 3.0F, 16777217.0F, -0.0F}) {
         const std::string text = text_of(f);
         const float back = std::strtof(text.c_str(), nullptr);
-        ASSERT_EQ(std::memcmp(&back, &f, sizeof f), 0) << text;
+        EXPECT_EQ(std::memcmp(&back, &f, sizeof f), 0) << text;
     }
 }
 
