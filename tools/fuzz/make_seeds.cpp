@@ -175,7 +175,7 @@ bool open_sample_seeds(SeedWriter& out)
 
 // The mzML writer's input, as its target reads it: a flags byte (zlib, the
 // number of source files, SHA-1s), texts as a length byte and the bytes, then
-// per spectrum a scan step, a level, a time and the peaks.
+// per spectrum a scan step, a level, a time, the peaks and its user params.
 class WriterInput {
 public:
     WriterInput& byte(std::uint8_t b)
@@ -196,11 +196,16 @@ public:
         bytes_.insert(bytes_.end(), p, p + sizeof value);
         return *this;
     }
-    WriterInput& spectrum(std::uint16_t step, std::uint8_t level, double time, std::vector<std::pair<double, float>> peaks)
+    WriterInput& spectrum(std::uint16_t step, std::uint8_t level, double time, std::vector<std::pair<double, float>> peaks,
+                          std::vector<std::pair<std::string_view, std::string_view>> user_params = {})
     {
         raw(step).byte(level).raw(time).byte(static_cast<std::uint8_t>(peaks.size()));
         for (const auto& [mz, intensity] : peaks) {
             raw(mz).raw(intensity);
+        }
+        byte(static_cast<std::uint8_t>(user_params.size()));
+        for (const auto& [name, value] : user_params) {
+            text(name).text(value);
         }
         return *this;
     }
@@ -231,7 +236,7 @@ bool mzml_writer_seeds(SeedWriter& out)
                               .text("\x01\x02")
                               .byte(3)
                               .spectrum(1, 0, nan, {{nan, -0.0F}, {inf, std::numeric_limits<float>::infinity()}})
-                              .spectrum(65535, 2, -inf, {})
+                              .spectrum(65535, 2, -inf, {}, {{"damaged scan block", "a <b> & \"c\"\xFF"}})
                               .spectrum(9, 1, 5e-324, {{-1e308, std::numeric_limits<float>::denorm_min()}})
                               .bytes();
     const Bytes nothing = WriterInput().byte(0).text("").text("").byte(0).bytes();

@@ -1,4 +1,4 @@
-// The mzML writer on arbitrary names, paths, times and values: the document
+// The mzML writer on arbitrary names, paths, times, values and user params: the document
 // must be well-formed, its ids unique with the run's an NCName, every index
 // offset must point at the element it names and the checksum must hold.
 #include <glib.h>
@@ -69,6 +69,7 @@ public:
 struct Planned {
     mzml::RunDescription run;
     std::vector<melvane_core::SpectrumRecord> spectra;
+    std::vector<std::vector<mzml::UserParam>> user_params;  // per spectrum
 };
 
 // Only spectra the writer accepts: its refusals have tests of their own.
@@ -102,8 +103,14 @@ Planned plan(Input& in)
             s.mz.push_back(in.raw<double>());
             s.intensity.push_back(in.raw<float>());
         }
+        std::vector<mzml::UserParam> params(in.byte() % 3);
+        for (mzml::UserParam& param : params) {
+            param.name = in.text();
+            param.value = in.text();
+        }
         (s.ms_level == 1 ? p.run.has_ms1 : p.run.has_msn) = true;
         p.spectra.push_back(std::move(s));
+        p.user_params.push_back(std::move(params));
     }
     p.run.spectrum_count = p.spectra.size();
     return p;
@@ -272,9 +279,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             // Only a relative path with no working directory fails here.
             fuzz::fail("begin failed: errno " + std::to_string(writer.error()));
         }
-        for (const melvane_core::SpectrumRecord& spectrum : planned.spectra) {
-            if (!writer->add(spectrum)) {
-                fuzz::fail("add refused scan " + std::to_string(spectrum.scan_number));
+        for (std::size_t i = 0; i < planned.spectra.size(); ++i) {
+            if (!writer->add(planned.spectra[i], planned.user_params[i])) {
+                fuzz::fail("add refused scan " + std::to_string(planned.spectra[i].scan_number));
             }
         }
         if (!writer->finish()) {
