@@ -49,8 +49,8 @@ std::expected<std::vector<Job>, std::string> plan_jobs(const convert::Options& o
                 options.salvage};
         const auto [first, fresh] = writer_of.emplace(job.output_path, sample);
         if (!fresh) {
-            return std::unexpected(tarvok::path_rules::lossy_text("tarvok-convert: " + first->second + " and " + sample +
-                                                                  " would both write " + job.output_path));
+            return std::unexpected(tarvok::path_rules::lossy_text(
+                "tarvok-convert: " + first->second + " and " + sample + " would both write " + job.output_path));
         }
         jobs.push_back(std::move(job));
     }
@@ -94,7 +94,8 @@ int run(const convert::Options& options)
     }
     if (options.output_dir != "-") {
         if (const int error = convert::make_directories(options.output_dir); error != 0) {
-            std::fprintf(stderr, "tarvok-convert: %s: %s\n", tarvok::path_rules::lossy_text(options.output_dir).c_str(),
+            std::fprintf(stderr, "tarvok-convert: %s: %s\n",
+                         tarvok::path_rules::lossy_text(options.output_dir).c_str(),
                          tarvok::Error::from_errno(error).display().c_str());
             return 1;
         }

@@ -196,7 +196,8 @@ public:
         bytes_.insert(bytes_.end(), p, p + sizeof value);
         return *this;
     }
-    WriterInput& spectrum(std::uint16_t step, std::uint8_t level, double time, std::vector<std::pair<double, float>> peaks,
+    WriterInput& spectrum(std::uint16_t step, std::uint8_t level, double time,
+                          std::vector<std::pair<double, float>> peaks,
                           std::vector<std::pair<std::string_view, std::string_view>> user_params = {})
     {
         raw(step).byte(level).raw(time).byte(static_cast<std::uint8_t>(peaks.size()));
