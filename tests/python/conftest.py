@@ -17,6 +17,7 @@ SAMPLE_TOOL = configured_path("TARVOK_SAMPLE_TOOL", "build/tools/sample_writer/t
 SUMMARY_TOOL = configured_path("TARVOK_SUMMARY_TOOL", "build/tools/summary/tarvok-summary")
 CONVERT_TOOL = configured_path("TARVOK_CONVERT_TOOL", "build/cli/tarvok-convert")
 SHORT_READS_LIB = configured_path("TARVOK_SHORT_READS_LIB", "build/tests/short_reads/libshort-reads.so")
+INFO_TOOL = configured_path("TARVOK_INFO_TOOL", "build/cli/info/tarvok-info")
 MZML_DOCUMENTS_TOOL = configured_path("TARVOK_MZML_DOCUMENTS_TOOL", "build/tools/mzml_documents/tarvok-mzml-documents")
 
 sys.path.insert(0, str(MODULE_DIR))
@@ -26,7 +27,7 @@ sys.path.insert(0, str(MODULE_DIR))
 # would measure the validators and take far longer; the code they drive is
 # instrumented in the C++ suites.
 INSTRUMENTED_RUN_SKIPS = ["test_mzml_documents.py", "test_convert.py", "test_names.py", "test_terminal.py",
-                          "test_workflow.py", "test_tally.py"]
+                          "test_workflow.py", "test_tally.py", "test_info_report.py"]
 collect_ignore = INSTRUMENTED_RUN_SKIPS if os.environ.get("TARVOK_INSTRUMENTED") else []
 
 from sample_files import SampleWriter  # noqa: E402
