@@ -3,6 +3,7 @@ damaged blocks, names that are not plain text, the text block, exit statuses."""
 import json
 import math
 import os
+import re
 import struct
 import subprocess
 from collections import Counter
@@ -281,3 +282,10 @@ def test_help_matches_the_man_page():
     from_help = help_options(result.stdout.decode())
     assert len(from_help) == 4
     assert man_options((REPO / "docs" / "tarvok-info.1.scd").read_text()) == from_help
+
+
+def test_every_json_key_is_documented(runs):
+    section = (REPO / "docs" / "tarvok-info.1.scd").read_text().split("# JSON", 1)[1].split("\n# ", 1)[0]
+    documented = [key for line in section.splitlines() if line.startswith("*")
+                  for key in re.findall(r"\*(\w+)\*", line)]
+    assert documented == list(info_json(runs[0])[0])
