@@ -9,7 +9,7 @@ from pathlib import Path
 
 import pytest
 
-from conftest import CONVERT_TOOL, REPO
+from conftest import CONVERT_TOOL, INFO_TOOL, REPO
 
 SNAKEMAKE = "/usr/bin/snakemake"
 SNAKEFILE = REPO / "workflow" / "Snakefile"
@@ -31,7 +31,7 @@ def converter():
 def snakemake_call(workdir, *args, config=(), path=(), env=()):
     """The command and environment that run the workflow in workdir with tarvok-convert
     (and whatever else is in path) on PATH."""
-    search_path = [str(CONVERT_TOOL.parent), *map(str, path), os.environ["PATH"]]
+    search_path = [str(CONVERT_TOOL.parent), str(INFO_TOOL.parent), *map(str, path), os.environ["PATH"]]
     environment = dict(os.environ, PATH=os.pathsep.join(search_path), **dict(env))
     environment.setdefault("USER", "tester")
     command = [SNAKEMAKE, "-s", str(SNAKEFILE), "--directory", str(workdir), "--cores", "2", *args]
@@ -154,6 +154,25 @@ def assert_reconverted_only(result, out, before, name):
     assert_valid_mzml(out / name)
 
 
+def test_reports_beside_the_mzml_when_asked(converter, sample_writer, tmp_path):
+    write_samples(sample_writer, tmp_path / "in", GOOD)
+    result = snakemake(tmp_path, config=["input_dir=in", "output_dir=out", "report=true"])
+    assert result.returncode == 0, result.stdout
+    out = tmp_path / "out"
+    assert files_under(out) == sorted([f"{name}.mzML" for name in GOOD] + [f"logs/{name}.log" for name in GOOD]
+                                      + [f"reports/{name}.html" for name in GOOD]
+                                      + [f"reports/logs/{name}.log" for name in GOOD])
+    for name in GOOD:
+        report = (out / "reports" / f"{name}.html").read_text()
+        assert f"<h1>{Path(name).name}</h1>" in report and 'data-plot="tic"' in report
+        assert (out / "reports" / "logs" / f"{name}.log").read_text() == ""
+    # asking for them later makes only them
+    (tmp_path / "out" / "reports" / "a.html").unlink()
+    again = snakemake(tmp_path, config=["input_dir=in", "output_dir=out", "report=true"])
+    assert again.returncode == 0, again.stdout
+    assert again.stdout.count("rule report:") == 1 and "rule convert:" not in again.stdout
+
+
 def test_runs_from_a_checkout_root_with_its_config(converter, sample_writer, tmp_path):
     checkout = tmp_path / "checkout"
     for folder in ["workflow", "config"]:
@@ -176,6 +195,7 @@ def test_runs_from_a_checkout_root_with_its_config(converter, sample_writer, tmp
 @pytest.mark.parametrize("config, message", [
     (["input_dir=nowhere", "output_dir=out"], "input_dir 'nowhere' is not a folder"),
     (["input_dir=in", "output_dir=out", "zlib=yes please"], "config key 'zlib' must be true or false"),
+    (["input_dir=in", "output_dir=out", "report=1"], "config key 'report' must be true or false"),
     (["input_dir=in", "output_dir=o{x}"], "cannot pass through Snakemake"),
     (["input_dir=in", "output_dir="], "config key 'output_dir' must be a folder"),
 ])
