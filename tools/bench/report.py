@@ -1,6 +1,6 @@
 """Turns the stage timings of one scripts/bench run into rates and ratios.
 
-usage: report.py BUILD_DIR NATIVE_JSON PYTHON_JSON CONVERT_JSON [MICRO_JSON] [--json]
+usage: report.py BUILD_DIR NATIVE_JSON PYTHON_JSON CONVERT_JSON INFO_JSON [MICRO_JSON] [--json]
 Every MB/s figure is 10^6 bytes of the sample's scan-data file per second of
 the stage, so the figures compare directly; every ratio is between times of
 this one run.
@@ -73,7 +73,15 @@ def convert_figures(size, convert):
     }
 
 
-def figures(build, native, python, convert, micro):
+def info_figures(size, info):
+    return {
+        "info_mb_s": size / MB / info["info_s"],
+        "info_rss_mb": info["info_rss_bytes"] / MB,
+        "info": {"seconds": {"info": info["info_s"], "info_cpu": info["info_cpu_s"]}},
+    }
+
+
+def figures(build, native, python, convert, info, micro):
     size = native["scan_bytes"]
     floor_s = native["block_io_s"] + native["decode_s"]
     compiler, flags = compiler_and_flags(build)
@@ -113,6 +121,7 @@ def figures(build, native, python, convert, micro):
         "repetitions": native["repetitions"],
     }
     result.update(convert_figures(size, convert))
+    result.update(info_figures(size, info))
     if python["peaks"] != native["peaks"] or convert["peaks"] != native["peaks"]:
         raise SystemExit(f"the module gave {python['peaks']} peaks, the reader {native['peaks']}")
     if micro:
@@ -145,6 +154,8 @@ def print_table(result):
         ("convert_jobs_cpu_ratio", "CPU seconds of -j 2 / -j 1, four samples"),
         ("pymzml_read_s", "pymzml reading every spectrum's arrays back"),
         ("tarvok_read_s", "RawReader opening and reading every spectrum"),
+        ("info_mb_s", "tarvok-info, text"),
+        ("info_rss_mb", "peak RSS of tarvok-info, MB"),
     ]
     for key, meaning in rows:
         value = result[key]
@@ -169,9 +180,10 @@ def print_table(result):
 def main():
     arguments = [argument for argument in sys.argv[1:] if argument != "--json"]
     build, native_text, python_text = arguments[:3]
-    convert_text = arguments[3]
-    micro = micro_results(arguments[4]) if len(arguments) > 4 else None
-    result = figures(build, json.loads(native_text), json.loads(python_text), json.loads(convert_text), micro)
+    convert_text, info_text = arguments[3:5]
+    micro = micro_results(arguments[5]) if len(arguments) > 5 else None
+    result = figures(build, json.loads(native_text), json.loads(python_text), json.loads(convert_text),
+                     json.loads(info_text), micro)
     if "--json" in sys.argv:
         print(json.dumps(result, indent=2))
     else:
