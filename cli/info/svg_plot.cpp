@@ -198,8 +198,10 @@ std::string line_plot(const LinePlot& plot)
     }
     time_axis(out, frame, unit, minutes ? "min" : "s");
     legend(out, drawn);
-    for (const LineSeries* series : drawn) {
-        polyline(out, frame, *series);
+    // The first series is drawn last, over the others: MS1 scans are far
+    // fewer than MS2 ones and would vanish under them.
+    for (auto series = drawn.rbegin(); series != drawn.rend(); ++series) {
+        polyline(out, frame, **series);
     }
     out += "</svg>\n";
     return out;
