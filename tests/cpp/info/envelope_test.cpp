@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdint>
+#include <limits>
 #include <vector>
 
 namespace info {
@@ -51,8 +53,8 @@ TEST(Envelope, LeavesOutWhatItCannotPlace)
 TEST(Envelope, PointsStayWithinTwoPerColumn)
 {
     Envelope envelope(0, 1, 100);
-    for (int i = 0; i <= 1'000'000; ++i) {
-        envelope.add(i / 1e6, (i * 7919) % 1000);
+    for (std::int64_t i = 0; i <= 1'000'000; ++i) {
+        envelope.add(static_cast<double>(i) / 1e6, static_cast<double>(i * 7919 % 1000));
     }
     EXPECT_EQ(envelope.values(), 1'000'001U);
     EXPECT_LE(envelope.points().size(), 200U);

@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <bit>
+#include <charconv>
+#include <cstdint>
 #include <string>
 
 namespace info {
@@ -50,7 +53,9 @@ TEST(Numbers, ReadBackToTheSameDouble)
     for (const double value : {0.1, 1e-300, 5e-324, 1.7976931348623157e308, -0.0, 3600.0, 0.18000000156462193}) {
         std::string text;
         append_number(text, value);
-        EXPECT_EQ(std::stod(text), value) << text;
+        double read = 0;
+        std::from_chars(text.data(), text.data() + text.size(), read);
+        EXPECT_EQ(std::bit_cast<std::uint64_t>(read), std::bit_cast<std::uint64_t>(value)) << text;
     }
     std::string text;
     append_number(text, 3600.0);
