@@ -81,6 +81,15 @@ int write_file(const std::string& path, const std::string& text)
     return error;
 }
 
+// Each sample's lines go out as soon as it is read; the first failure to
+// write them is kept for the end.
+void flush_stdout(int& first_error)
+{
+    if (std::fflush(stdout) != 0 && first_error == 0) {
+        first_error = errno != 0 ? errno : EIO;
+    }
+}
+
 int run(const info::Options& options)
 {
     const auto reports = report_paths(options);
@@ -94,6 +103,7 @@ int run(const info::Options& options)
     }
 
     bool failed = false;
+    int stdout_error = 0;
     std::size_t shown = 0;
     for (std::size_t i = 0; i < options.samples.size(); ++i) {
         const std::string& path = options.samples[i];
@@ -111,7 +121,7 @@ int run(const info::Options& options)
             std::fputs(shown == 0 ? "" : "\n", stdout);
             std::fputs(info::text_block(*summary).c_str(), stdout);
         }
-        std::fflush(stdout);
+        flush_stdout(stdout_error);
         ++shown;
         if (options.html) {
             if (const int error = write_file((*reports)[i], info::html_report(*summary, *plots)); error != 0) {
@@ -123,8 +133,9 @@ int run(const info::Options& options)
     if (options.json) {
         std::fputs(shown == 0 ? "[]\n" : "\n]\n", stdout);
     }
-    if (std::fflush(stdout) != 0 || std::ferror(stdout)) {
-        fail("<stdout>", os_text(errno));
+    flush_stdout(stdout_error);
+    if (stdout_error != 0) {
+        fail("<stdout>", os_text(stdout_error));
         return 1;
     }
     return failed ? 1 : 0;

@@ -293,3 +293,11 @@ def test_every_json_key_is_documented(runs):
     documented = [key for line in section.splitlines() if line.startswith("*")
                   for key in re.findall(r"\*(\w+)\*", line)]
     assert documented == list(info_json(runs[0])[0])
+
+
+@pytest.mark.parametrize("mode", [[], ["--json"]])
+def test_a_full_standard_output_fails_the_run(runs, mode):
+    with open("/dev/full", "wb") as full:
+        result = subprocess.run([INFO_TOOL, *mode, runs[0]], stdout=full, stderr=subprocess.PIPE)
+    assert result.returncode == 1
+    assert result.stderr == b"tarvok-info: <stdout>: I/O error: No space left on device (os error 28)\n"
