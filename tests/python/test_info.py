@@ -105,7 +105,7 @@ def cut(wiff, length):
 def runs(tmp_path_factory, sample_writer):
     directory = tmp_path_factory.mktemp("runs")
     return [sample_writer.run(directory / f"run{seed}.wiff", scans=scans, seed=seed)
-            for seed, scans in [(1, 1), (2, 37), (3, 400)]]
+            for seed, scans in [(1, 1), (2, 37), (3, 150)]]
 
 
 def test_json_of_random_runs_is_what_the_module_reads(runs, tarvok):
