@@ -18,7 +18,8 @@ namespace {
 
 void fail(const std::string& path, const std::string& text)
 {
-    std::fprintf(stderr, "tarvok-info: %s: %s\n", info::lossy_utf8(path).c_str(), text.c_str());
+    // The reader's text may quote the path's bytes too.
+    std::fprintf(stderr, "tarvok-info: %s: %s\n", info::lossy_utf8(path).c_str(), info::lossy_utf8(text).c_str());
 }
 
 std::string os_text(int os_error)

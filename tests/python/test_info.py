@@ -187,8 +187,8 @@ HOSTILE_NAME = b'q"\\ \x01\x1f\x7f\xc2\x9b \xf0\x9f\x98\x80 \xe2\x80\xa8'
 NOT_UTF_8 = b"a\xff\xe2\x82 b\xed\xa0\x80 \xc0\xaf\xf4\x90\x80\x80"
 
 
-def test_a_name_with_control_characters_is_valid_json_and_harmless_text(tmp_path, sample_writer):
-    name = HOSTILE_NAME
+@pytest.mark.parametrize("name", [HOSTILE_NAME, NOT_UTF_8], ids=["controls", "not-utf-8"])
+def test_a_name_that_is_not_plain_text_is_valid_json_and_harmless_text(tmp_path, sample_writer, name):
     wiff = os.path.join(os.fsencode(tmp_path), name + b".wiff")
     sample_writer.run(Path(os.fsdecode(wiff)), scans=3, seed=1)
     result = info("--json", wiff)
@@ -209,7 +209,9 @@ def test_a_path_that_is_not_utf_8_is_named_as_lossy_utf_8(tmp_path):
     wiff = os.path.join(os.fsencode(tmp_path), NOT_UTF_8 + b".wiff")
     result = info("--json", wiff)
     assert (result.returncode, result.stdout) == (1, b"[]\n")
-    assert result.stderr.decode("utf-8").startswith(f"tarvok-info: {wiff.decode('utf-8', 'replace')}: ")
+    shown = wiff.decode("utf-8", "replace")
+    assert result.stderr.decode("utf-8") == (f"tarvok-info: {shown}: parse error: .wiff.scan file not found: "
+                                             f"{shown}.scan\n")
 
 
 def test_text_block(tmp_path, sample_writer):
