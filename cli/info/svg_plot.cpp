@@ -80,8 +80,9 @@ void open_svg(std::string& out, const std::string& id, const std::string& title,
     out += "</text>\n";
 }
 
-// The y grid with its labels, from 0 to the frame's top; returns the top.
-double y_axis(std::string& out, Frame& frame, double value_max, const std::string& label)
+// The y grid with its labels, from 0 to a tick at or above value_max, which
+// becomes the frame's top.
+void y_axis(std::string& out, Frame& frame, double value_max, const std::string& label)
 {
     const double step = nice_step(value_max > 0 ? value_max : 1, 5);
     frame.y_max = std::max(step, std::ceil(value_max / step) * step);
@@ -97,7 +98,6 @@ double y_axis(std::string& out, Frame& frame, double value_max, const std::strin
            ") rotate(-90)\">";
     append_html_text(out, label);
     out += "</text>\n";
-    return frame.y_max;
 }
 
 void frame_lines(std::string& out, const Frame& frame)
