@@ -17,6 +17,18 @@ std::variant<Options, Finished> parse_command_line(int argc, char** argv)
                    "sample to standard output")
         ->type_name("DIR");
     app.add_flag("--zlib", options.zlib, "Compress the binary arrays with zlib");
+    app.add_flag("--numpress", options.numpress,
+                 "Code m/z and intensity arrays with MS-Numpress, where every value reads back exactly");
+    app.add_flag("--gzip", options.gzip, "Write <sample name>.mzML.gz, the whole document gzip-compressed");
+    std::string ms_levels;
+    std::string scan_range;
+    std::string rt_range;
+    app.add_option("--ms-level", ms_levels, "Write only spectra of these MS levels, e.g. 1, 2- or 1,3-4")
+        ->type_name("LIST");
+    app.add_option("--scan-range", scan_range, "Write only spectra of scan numbers A to B (A- or -B: open)")
+        ->type_name("A-B");
+    app.add_option("--rt-range", rt_range, "Write only spectra of retention times A to B seconds (A- or -B: open)")
+        ->type_name("A-B");
     app.add_option("-j,--jobs", options.jobs, "Convert N samples at once (default: the number of cores)")
         ->type_name("N");
     app.add_flag("-q,--quiet", options.quiet, "Show no progress and no summary");
@@ -30,6 +42,30 @@ std::variant<Options, Finished> parse_command_line(int argc, char** argv)
         std::ostringstream err;
         const int status = app.exit(error, out, err);
         return Finished{status == 0 ? 0 : 2, out.str(), err.str()};
+    }
+    const auto refused = [](std::string_view option, const std::string& reason) {
+        return Finished{2, "", "tarvok-convert: " + std::string(option) + ": " + reason + "\n"};
+    };
+    if (app.count("--ms-level") != 0) {
+        auto levels = parse_ms_levels(ms_levels);
+        if (!levels) {
+            return refused("--ms-level", levels.error());
+        }
+        options.filter.ms_levels = *std::move(levels);
+    }
+    if (app.count("--scan-range") != 0) {
+        auto scans = parse_scan_range(scan_range);
+        if (!scans) {
+            return refused("--scan-range", scans.error());
+        }
+        options.filter.scans = *scans;
+    }
+    if (app.count("--rt-range") != 0) {
+        auto seconds = parse_rt_range(rt_range);
+        if (!seconds) {
+            return refused("--rt-range", seconds.error());
+        }
+        options.filter.seconds = *seconds;
     }
     if (app.count("--jobs") != 0 && options.jobs < 1) {
         return Finished{2, "", "tarvok-convert: --jobs needs at least 1\n"};

@@ -5,12 +5,17 @@
 #include <variant>
 #include <vector>
 
+#include "spectrum_filter.hpp"
+
 namespace convert {
 
 struct Options {
     std::vector<std::string> samples;
     std::string output_dir = ".";
     bool zlib = false;
+    bool numpress = false;
+    bool gzip = false;
+    SpectrumFilter filter;
     int jobs = 0;  // 0: one per core
     bool quiet = false;
     bool salvage = false;  // convert damaged samples as the reader gives them, with warnings

@@ -5,12 +5,14 @@
 #include <cerrno>
 #include <cstdio>
 #include <new>
+#include <optional>
 #include <utility>
 #include <vector>
 
 #include "atomic_output.hpp"
 #include "fd_sink.hpp"
 #include "file_sha1.hpp"
+#include "mzml/gzip_sink.hpp"
 #include "mzml/writer.hpp"
 #include "tarvok/reader.hpp"
 #include "tarvok/strict_spectra.hpp"
@@ -29,20 +31,27 @@ std::string os_failure(const std::string& path, int os_error)
     return failure(path, tarvok::Error::from_errno(os_error).display());
 }
 
-struct SampleFacts {
+// The records the filter keeps, with what the header must announce of them.
+struct Selection {
+    std::vector<bool> kept;
     std::size_t spectra = 0;
     bool has_ms1 = false;
     bool has_msn = false;
 };
 
-SampleFacts facts_of(const tarvok::Reader& reader)
+Selection select(const tarvok::StrictSpectra& spectra, const SpectrumFilter& filter)
 {
-    SampleFacts facts;
-    facts.spectra = reader.records.size();
-    for (const auto& record : reader.records) {
-        (record.ms_level >= 2 ? facts.has_msn : facts.has_ms1) = true;
+    Selection selection;
+    selection.kept.resize(spectra.size());
+    for (std::size_t i = 0; i < spectra.size(); ++i) {
+        const tarvok::IndexFacts facts = spectra.index_facts(i);
+        if (filter.keeps(facts.ms_level, facts.scan_number, facts.retention_time_sec)) {
+            selection.kept[i] = true;
+            ++selection.spectra;
+            (facts.ms_level >= 2 ? selection.has_msn : selection.has_ms1) = true;
+        }
     }
-    return facts;
+    return selection;
 }
 
 std::expected<mzml::SourceFile, std::string> source_file(const std::string& path)
@@ -83,7 +92,6 @@ std::string writer_failure(const std::string& wiff_path, const std::string& outp
 std::expected<void, std::string> stream_spectra(const Job& job, tarvok::Reader reader, FdSink& sink,
                                                 std::size_t slot, Progress& progress)
 {
-    const SampleFacts facts = facts_of(reader);
     mzml::RunDescription run;
     run.sample_name = reader.sample_name;
     for (const std::string& path : {job.wiff_path, reader.scan_path}) {
@@ -93,22 +101,38 @@ std::expected<void, std::string> stream_spectra(const Job& job, tarvok::Reader r
         }
         run.source_files.push_back(*std::move(file));
     }
-    run.spectrum_count = facts.spectra;
-    run.has_ms1 = facts.has_ms1;
-    run.has_msn = facts.has_msn;
+    tarvok::StrictSpectra spectra(std::move(reader),
+                                  job.salvage ? tarvok::DamagePolicy::salvage : tarvok::DamagePolicy::refuse);
+    const Selection selection = select(spectra, job.filter);
+    run.spectrum_count = selection.spectra;
+    run.has_ms1 = selection.has_ms1;
+    run.has_msn = selection.has_msn;
     run.zlib = job.zlib;
+    run.numpress = job.numpress;
     run.software_version = TARVOK_VERSION;
 
     const std::string output_name = job.output_path == "-" ? "<stdout>" : job.output_path;
-    auto writer = mzml::Writer::begin(sink, std::move(run));
+    std::optional<mzml::GzipSink> gzip;
+    if (job.gzip) {
+        auto compressing = mzml::GzipSink::over(sink);
+        if (!compressing) {
+            return std::unexpected(os_failure(output_name, compressing.error()));
+        }
+        gzip.emplace(*std::move(compressing));
+    }
+    auto writer = mzml::Writer::begin(gzip ? static_cast<mzml::ByteSink&>(*gzip) : sink, std::move(run));
     if (!writer) {
         return std::unexpected(os_failure(output_name, writer.error()));
     }
-    tarvok::StrictSpectra spectra(std::move(reader),
-                                  job.salvage ? tarvok::DamagePolicy::salvage : tarvok::DamagePolicy::refuse);
     melvane_core::SpectrumRecord spectrum;
     std::vector<mzml::UserParam> marks;
     while (true) {
+        // Filtered out: the block is not even read.
+        if (spectra.position() < selection.kept.size() && !selection.kept[spectra.position()]) {
+            spectra.skip();
+            progress.advance(slot, spectra.position());
+            continue;
+        }
         const std::expected<bool, tarvok::Error> filled = spectra.next(spectrum);
         if (!filled) {
             const auto& damage = spectra.damage();

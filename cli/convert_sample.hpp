@@ -6,6 +6,7 @@
 #include <string>
 
 #include "progress.hpp"
+#include "spectrum_filter.hpp"
 
 namespace convert {
 
@@ -14,6 +15,9 @@ struct Job {
     std::string output_path;  // "-" for standard output
     bool zlib = false;
     bool salvage = false;  // a damaged block is a warning and a marked spectrum, not the sample's failure
+    bool numpress = false;
+    bool gzip = false;
+    SpectrumFilter filter;
 };
 
 struct Converted {

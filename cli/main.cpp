@@ -32,10 +32,11 @@ std::size_t core_count()
 }
 
 // The output-name rule: the sample's file name less its last extension, its
-// bytes as they are, and ".mzML". The workflow applies the same rule.
-std::string output_path_for(const std::string& output_dir, const std::string& wiff_path)
+// bytes as they are, and ".mzML" (".mzML.gz" for gzip). The workflow applies
+// the same rule.
+std::string output_path_for(const std::string& output_dir, const std::string& wiff_path, bool gzip)
 {
-    const std::string name = tarvok::path_rules::file_stem_for(wiff_path) + ".mzML";
+    const std::string name = tarvok::path_rules::file_stem_for(wiff_path) + (gzip ? ".mzML.gz" : ".mzML");
     return output_dir.ends_with('/') ? output_dir + name : output_dir + "/" + name;
 }
 
@@ -45,8 +46,15 @@ std::expected<std::vector<Job>, std::string> plan_jobs(const convert::Options& o
     std::vector<Job> jobs;
     std::map<std::string, std::string> writer_of;
     for (const std::string& sample : options.samples) {
-        Job job{sample, options.output_dir == "-" ? "-" : output_path_for(options.output_dir, sample), options.zlib,
-                options.salvage};
+        Job job{
+            .wiff_path = sample,
+            .output_path = options.output_dir == "-" ? "-" : output_path_for(options.output_dir, sample, options.gzip),
+            .zlib = options.zlib,
+            .salvage = options.salvage,
+            .numpress = options.numpress,
+            .gzip = options.gzip,
+            .filter = options.filter,
+        };
         const auto [first, fresh] = writer_of.emplace(job.output_path, sample);
         if (!fresh) {
             return std::unexpected(tarvok::path_rules::lossy_text(

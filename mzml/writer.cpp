@@ -14,6 +14,7 @@
 #include "file_location.hpp"
 #include "mzml/base64.hpp"
 #include "number_text.hpp"
+#include "numpress_coding.hpp"
 #include "output_stream.hpp"
 #include "xml_text.hpp"
 
@@ -238,6 +239,33 @@ std::string header(const RunDescription& run, const std::vector<FileLocation>& l
     return h;
 }
 
+// How an array's bytes were coded before any zlib compression.
+enum class Coding { plain, numpress_linear, numpress_integers };
+
+// The one compression term of an array: a numpress array followed by zlib
+// carries the combined term, since two compression terms are refused.
+std::string_view compression_param(Coding coding, bool zlib)
+{
+    switch (coding) {
+    case Coding::numpress_linear:
+        return zlib ? R"(              <cvParam cvRef="MS" accession="MS:1002746" name="MS-Numpress linear prediction compression followed by zlib compression" value=""/>
+)"
+                    : R"(              <cvParam cvRef="MS" accession="MS:1002312" name="MS-Numpress linear prediction compression" value=""/>
+)";
+    case Coding::numpress_integers:
+        return zlib ? R"(              <cvParam cvRef="MS" accession="MS:1002747" name="MS-Numpress positive integer compression followed by zlib compression" value=""/>
+)"
+                    : R"(              <cvParam cvRef="MS" accession="MS:1002313" name="MS-Numpress positive integer compression" value=""/>
+)";
+    case Coding::plain:
+        break;
+    }
+    return zlib ? R"(              <cvParam cvRef="MS" accession="MS:1000574" name="zlib compression" value=""/>
+)"
+                : R"(              <cvParam cvRef="MS" accession="MS:1000576" name="no compression" value=""/>
+)";
+}
+
 }  // namespace
 
 struct Writer::State {
@@ -246,7 +274,8 @@ struct Writer::State {
     {
     }
 
-    void binary_array(std::span<const std::byte> raw, std::string_view type_param, std::string_view array_param);
+    void binary_array(std::span<const std::byte> coded, Coding coding, std::string_view type_param,
+                      std::string_view array_param);
     void chromatogram();
     void index();
 
@@ -254,6 +283,9 @@ struct Writer::State {
     RunDescription run;
     std::unique_ptr<libdeflate_compressor, CompressorFree> compressor;
     std::vector<std::byte> packed;  // the compressed array, reused
+    NumpressCoder numpress;
+    std::vector<unsigned char> numpress_mz;  // the coded arrays, reused
+    std::vector<unsigned char> numpress_intensity;
     // Per spectrum, for the chromatogram and the index: nothing else is kept.
     std::vector<std::uint64_t> offsets;
     std::vector<std::uint32_t> scan_numbers;
@@ -262,27 +294,24 @@ struct Writer::State {
     bool finished = false;
 };
 
-void Writer::State::binary_array(std::span<const std::byte> raw, std::string_view type_param,
+void Writer::State::binary_array(std::span<const std::byte> coded, Coding coding, std::string_view type_param,
                                  std::string_view array_param)
 {
     // No stream at all for an empty array, compressed or not: some readers
     // reject a compressed stream of nothing.
-    std::span<const std::byte> data = raw;
-    const bool compressed = compressor && !raw.empty();
+    std::span<const std::byte> data = coded;
+    const bool compressed = compressor && !coded.empty();
     if (compressed) {
-        packed.resize(libdeflate_zlib_compress_bound(compressor.get(), raw.size()));
+        packed.resize(libdeflate_zlib_compress_bound(compressor.get(), coded.size()));
         const std::size_t size =
-            libdeflate_zlib_compress(compressor.get(), raw.data(), raw.size(), packed.data(), packed.size());
+            libdeflate_zlib_compress(compressor.get(), coded.data(), coded.size(), packed.data(), packed.size());
         data = std::span<const std::byte>(packed.data(), size);
     }
     out.put("            <binaryDataArray encodedLength=\"");
     put_unsigned(out, base64_length(data.size()));
     out.put("\">\n");
     out.put(type_param);
-    out.put(compressed ? R"(              <cvParam cvRef="MS" accession="MS:1000574" name="zlib compression" value=""/>
-)"
-                       : R"(              <cvParam cvRef="MS" accession="MS:1000576" name="no compression" value=""/>
-)");
+    out.put(compression_param(coding, compressed));
     out.put(array_param);
     if (data.empty()) {
         out.put("              <binary/>\n");
@@ -317,10 +346,10 @@ void Writer::State::chromatogram()
           <cvParam cvRef="MS" accession="MS:1000235" name="total ion current chromatogram" value=""/>
           <binaryDataArrayList count="2">
 )");
-    binary_array(std::as_bytes(std::span(times)), float64_param,
+    binary_array(std::as_bytes(std::span(times)), Coding::plain, float64_param,
                  R"(              <cvParam cvRef="MS" accession="MS:1000595" name="time array" value="" unitCvRef="UO" unitAccession="UO:0000010" unitName="second"/>
 )");
-    binary_array(std::as_bytes(std::span(currents)), float64_param, intensity_array_param);
+    binary_array(std::as_bytes(std::span(currents)), Coding::plain, float64_param, intensity_array_param);
     out.put("          </binaryDataArrayList>\n        </chromatogram>\n      </chromatogramList>\n");
 }
 
@@ -456,10 +485,17 @@ std::expected<void, int> Writer::add(const melvane_core::SpectrumRecord& s, std:
           </scanList>
           <binaryDataArrayList count="2">
 )");
-    st.binary_array(std::as_bytes(std::span(s.mz)), float64_param,
+    // Numpress where every value reads back exactly; an empty array has no stream to code.
+    const bool numpress = st.run.numpress && !s.mz.empty();
+    const bool mz_coded = numpress && st.numpress.linear(s.mz, st.numpress_mz);
+    const bool intensity_coded = numpress && st.numpress.integers(s.intensity, st.numpress_intensity);
+    st.binary_array(mz_coded ? std::as_bytes(std::span(st.numpress_mz)) : std::as_bytes(std::span(s.mz)),
+                    mz_coded ? Coding::numpress_linear : Coding::plain, float64_param,
                     R"(              <cvParam cvRef="MS" accession="MS:1000514" name="m/z array" value="" unitCvRef="MS" unitAccession="MS:1000040" unitName="m/z"/>
 )");
-    st.binary_array(std::as_bytes(std::span(s.intensity)), float32_param, intensity_array_param);
+    st.binary_array(
+        intensity_coded ? std::as_bytes(std::span(st.numpress_intensity)) : std::as_bytes(std::span(s.intensity)),
+        intensity_coded ? Coding::numpress_integers : Coding::plain, float32_param, intensity_array_param);
     out.put("          </binaryDataArrayList>\n        </spectrum>\n");
     if (out.error() != 0) {
         return std::unexpected(out.error());

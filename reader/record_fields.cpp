@@ -8,14 +8,14 @@ void fill_record_fields(melvane_core::SpectrumRecord& into, std::size_t position
                         std::string_view sample_name)
 {
     into.index = position;
-    into.scan_number = static_cast<std::uint32_t>(position + 1);
+    into.scan_number = scan_number_at(position);
 
     char digits[24];
     const auto [end, ignored] = std::to_chars(digits, digits + sizeof digits, position + 1);
     into.native_id.assign("file=").append(sample_name).append(" scan=").append(digits, end);
 
     into.ms_level = record.ms_level;
-    into.retention_time_sec = static_cast<double>(record.retention_time_min) * 60.0;
+    into.retention_time_sec = retention_time_sec_of(record);
     if (record.ms_level >= 2) {
         std::string ms1_ref = into.msn_info && into.msn_info->ms1_ref ? std::move(*into.msn_info->ms1_ref)
                                                                       : std::string();

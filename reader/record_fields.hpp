@@ -10,6 +10,18 @@
 
 namespace tarvok {
 
+// The rules for the fields the index alone gives, for filters that look
+// ahead of the blocks.
+inline std::uint32_t scan_number_at(std::size_t position)
+{
+    return static_cast<std::uint32_t>(position + 1);
+}
+
+inline double retention_time_sec_of(const raw::IdxRecord& record)
+{
+    return static_cast<double>(record.retention_time_min) * 60.0;
+}
+
 // Every field of the spectrum at `position` except its peaks, written over
 // whatever `into` held so that its storage is reused.
 void fill_record_fields(melvane_core::SpectrumRecord& into, std::size_t position, const raw::IdxRecord& record,

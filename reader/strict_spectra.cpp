@@ -55,6 +55,22 @@ const std::optional<BlockDamage>& StrictSpectra::damage() const
     return state_->damage;
 }
 
+bool StrictSpectra::skip()
+{
+    state_->damage.reset();
+    if (state_->next == state_->reader.records.size()) {
+        return false;
+    }
+    ++state_->next;
+    return true;
+}
+
+IndexFacts StrictSpectra::index_facts(std::size_t position) const
+{
+    const raw::IdxRecord& record = state_->reader.records.at(position);
+    return {scan_number_at(position), record.ms_level, retention_time_sec_of(record)};
+}
+
 std::expected<bool, Error> StrictSpectra::next(melvane_core::SpectrumRecord& into)
 {
     State& state = *state_;

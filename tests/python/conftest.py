@@ -19,6 +19,7 @@ CONVERT_TOOL = configured_path("TARVOK_CONVERT_TOOL", "build/cli/tarvok-convert"
 SHORT_READS_LIB = configured_path("TARVOK_SHORT_READS_LIB", "build/tests/short_reads/libshort-reads.so")
 INFO_TOOL = configured_path("TARVOK_INFO_TOOL", "build/cli/info/tarvok-info")
 MZML_DOCUMENTS_TOOL = configured_path("TARVOK_MZML_DOCUMENTS_TOOL", "build/tools/mzml_documents/tarvok-mzml-documents")
+NUMPRESS_DECODE_TOOL = configured_path("TARVOK_NUMPRESS_DECODE_TOOL", "build/tools/mzml_documents/tarvok-numpress-decode")
 
 sys.path.insert(0, str(MODULE_DIR))
 

@@ -1,6 +1,8 @@
 """The Snakemake workflow: one conversion job per sample, locally and through the SLURM profile."""
 
+import gzip
 import os
+import re
 import shutil
 import signal
 import subprocess
@@ -192,8 +194,52 @@ def test_runs_from_a_checkout_root_with_its_config(converter, sample_writer, tmp
         assert compression in converted.read_text()
 
 
+def spectrum_ids(text):
+    return re.findall(r'<spectrum index="\d+" id="(scan=\d+)"', text)
+
+
+def test_each_choice_converts_again_and_names_its_output(converter, sample_writer, tmp_path):
+    write_samples(sample_writer, tmp_path / "in", ["a"])
+    document = tmp_path / "out" / "a.mzML"
+    base = ["input_dir=in", "output_dir=out"]
+    first = snakemake(tmp_path, config=base)
+    assert first.returncode == 0, first.stdout
+    every_id = spectrum_ids(document.read_text())
+    # (settings, what the document then holds)
+    for settings, check in [
+        (["numpress=true"], lambda text: 'accession="MS:1002312"' in text and 'accession="MS:1002313"' in text),
+        (["numpress=true", "filters=--scan-range 5-9 --ms-level=1-"],
+         lambda text: spectrum_ids(text) == [f"scan={n}" for n in range(5, 10)]),
+        (["filters=--scan-range 3"], lambda text: spectrum_ids(text) == ["scan=3"] and "MS:1002312" not in text),
+        ([], lambda text: spectrum_ids(text) == every_id),
+    ]:
+        before = document.stat().st_mtime_ns
+        result = snakemake(tmp_path, config=base + settings)
+        assert result.returncode == 0, result.stdout
+        assert document.stat().st_mtime_ns != before, settings
+        assert check(document.read_text()), settings
+        assert_valid_mzml(document)
+
+    result = snakemake(tmp_path, config=base + ["gzip=true", "numpress=true", "zlib=true"])
+    assert result.returncode == 0, result.stdout
+    packed = tmp_path / "out" / "a.mzML.gz"
+    plain = tmp_path / "plain.mzML"
+    plain.write_bytes(gzip.decompress(packed.read_bytes()))
+    assert 'accession="MS:1002746"' in plain.read_text()
+    assert_valid_mzml(plain)
+    again = snakemake(tmp_path, config=base + ["gzip=true", "numpress=true", "zlib=true"])
+    assert "Nothing to be done" in again.stdout
+
+
 @pytest.mark.parametrize("config, message", [
     (["input_dir=nowhere", "output_dir=out"], "input_dir 'nowhere' is not a folder"),
+    (["input_dir=in", "output_dir=out", "numpress=1"], "config key 'numpress' must be true or false"),
+    (["input_dir=in", "output_dir=out", "gzip=no"], "config key 'gzip' must be true or false"),
+    (["input_dir=in", "output_dir=out", "filters=-o /tmp"],
+     "config key 'filters' takes only --ms-level, --scan-range, --rt-range, each with its value; not '-o'"),
+    (["input_dir=in", "output_dir=out", "filters=--ms-level"],
+     "config key 'filters' takes only --ms-level, --scan-range, --rt-range, each with its value; not '--ms-level'"),
+    (["input_dir=in", "output_dir=out", "filters=--rt-range '1"], "config key 'filters': No closing quotation"),
     (["input_dir=in", "output_dir=out", "zlib=yes please"], "config key 'zlib' must be true or false"),
     (["input_dir=in", "output_dir=out", "report=1"], "config key 'report' must be true or false"),
     (["input_dir=in", "output_dir=o{x}"], "cannot pass through Snakemake"),

@@ -50,6 +50,10 @@ def convert_figures(size, convert):
         "convert_mb_s": size / MB / convert["convert_s"],
         "convert_vs_floor": convert["convert_s"] / floor_s,
         "convert_zlib_mb_s": size / MB / convert["zlib_s"],
+        "convert_numpress_mb_s": size / MB / convert["numpress_s"],
+        "convert_gzip_mb_s": size / MB / convert["gzip_s"],
+        "numpress_size_ratio": convert["mzml_bytes"] / convert["numpress_bytes"],
+        "numpress_zlib_vs_zlib": convert["zlib_bytes"] / convert["numpress_zlib_bytes"],
         "convert_jobs_speedup": convert["jobs_1_s"] / convert["jobs_2_s"],
         "convert_rss_mb": convert["convert_rss_bytes"] / MB,
         "pymzml_read_s": convert["pymzml_read_s"],
@@ -61,6 +65,7 @@ def convert_figures(size, convert):
         "convert": {
             "seconds": {
                 "convert": convert["convert_s"], "convert_cpu": convert["convert_cpu_s"], "zlib": convert["zlib_s"],
+                "numpress": convert["numpress_s"], "numpress_zlib": convert["numpress_zlib_s"], "gzip": convert["gzip_s"],
                 "jobs_1_four_samples": convert["jobs_1_s"], "jobs_2_four_samples": convert["jobs_2_s"],
                 "jobs_1_cpu": convert["jobs_1_cpu_s"], "jobs_2_cpu": convert["jobs_2_cpu_s"],
                 "floor": floor_s, "floor_cpu": floor_cpu_s,
@@ -68,6 +73,8 @@ def convert_figures(size, convert):
                 **{name[:-2]: value for name, value in floor.items()},
             },
             "mzml_bytes": convert["mzml_bytes"], "zlib_bytes": convert["zlib_bytes"],
+            "numpress_bytes": convert["numpress_bytes"], "numpress_zlib_bytes": convert["numpress_zlib_bytes"],
+            "gzip_bytes": convert["gzip_bytes"],
             "output_fs": convert["output_fs"],
         },
     }
@@ -148,6 +155,10 @@ def print_table(result):
         ("convert_mb_s", "tarvok-convert to uncompressed mzML"),
         ("convert_vs_floor", "convert time / (strict read + base64 + writing as many bytes)"),
         ("convert_zlib_mb_s", "tarvok-convert --zlib"),
+        ("convert_numpress_mb_s", "tarvok-convert --numpress"),
+        ("convert_gzip_mb_s", "tarvok-convert --gzip"),
+        ("numpress_size_ratio", "uncompressed mzML bytes / --numpress bytes"),
+        ("numpress_zlib_vs_zlib", "--zlib bytes / --numpress --zlib bytes"),
         ("convert_jobs_speedup", "four samples, -j 1 time / -j 2 time"),
         ("convert_rss_mb", "peak RSS of one conversion, MB"),
         ("convert_vs_floor_cpu", "convert_vs_floor in CPU seconds"),

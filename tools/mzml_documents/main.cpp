@@ -42,6 +42,8 @@ std::string expectation(const Document& d)
 {
     std::string json = "{\"sample_name_hex\": \"" + hex_of(d.run.sample_name) + "\", \"zlib\": ";
     json += d.run.zlib ? "true" : "false";
+    json += ", \"numpress\": ";
+    json += d.run.numpress ? "true" : "false";
     json += ", \"source_files_hex\": [";
     for (std::size_t i = 0; i < d.run.source_files.size(); ++i) {
         json += (i ? ", \"" : "\"") + hex_of(d.run.source_files[i].path) + "\"";
@@ -140,6 +142,25 @@ std::vector<Document> documents()
         }
         docs.push_back(std::move(d));
     }
+    for (const bool zlib : {false, true}) {
+        Document d;
+        d.file_name = zlib ? "numpress-edges-zlib.mzML" : "numpress-edges.mzML";
+        d.run.sample_name = "numpress edges";
+        d.run.source_files = sources("/data/numpress edges");
+        d.run.zlib = zlib;
+        d.run.numpress = true;
+        d.run.software_version = "0.1.0";
+        d.spectra = mzml_documents::numpress_edge_spectra();
+        docs.push_back(std::move(d));
+    }
+    Document numpress_edge_cases;
+    numpress_edge_cases.file_name = "edge-cases-numpress.mzML";
+    numpress_edge_cases.run.sample_name = "edge cases";
+    numpress_edge_cases.run.source_files = sources("/data/edge cases");
+    numpress_edge_cases.run.numpress = true;
+    numpress_edge_cases.run.software_version = "0.1.0";
+    numpress_edge_cases.spectra = mzml_documents::edge_case_spectra();
+    docs.push_back(std::move(numpress_edge_cases));
     Document none;
     none.file_name = "no-spectra.mzML";
     none.run.sample_name = "";

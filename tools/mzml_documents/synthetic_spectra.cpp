@@ -41,6 +41,34 @@ SpectrumRecord random_spectrum(std::uint64_t seed, std::uint32_t scan_number, st
     return r;
 }
 
+std::vector<SpectrumRecord> numpress_edge_spectra()
+{
+    constexpr double top = 4294967295.0;
+    std::vector<SpectrumRecord> spectra;
+    // As the reader gives them: positions rising by whole steps, whole counts.
+    SpectrumRecord whole = record(1, 1, 1.0, {}, {});
+    sample_writer::Prng prng(5);
+    double position = 1000.0 + prng.between(0, 100'000);
+    for (int i = 0; i < 20'000; ++i) {
+        position += prng.between(1, 600);
+        whole.mz.push_back(position);
+        whole.intensity.push_back(static_cast<float>(prng.between(1, 1U << 20)));
+    }
+    spectra.push_back(std::move(whole));
+    spectra.push_back(record(2, 2, 2.0, {top}, {2147483520.0f}));
+    spectra.push_back(record(3, 2, 3.0, {0.0, top}, {2147483648.0f, 1.0f}));
+    spectra.push_back(record(4, 1, 4.0, {1.0, 2.0, 3.0}, {4294967296.0f, 4294967040.0f, 7.0f}));
+    spectra.push_back(record(5, 2, 5.0, {}, {}));
+    spectra.push_back(record(6, 2, 6.0, {0.0, 1.0, top}, {1.0f, 2.0f, 3.0f}));
+    spectra.push_back(record(7, 2, 7.0, {7.5, 8.25, 9.125}, {0.5f, 1.0f, 2.0f}));
+    spectra.push_back(record(8, 2, 8.0, {0.1, 0.2}, {-1.0f, 3.0f}));
+    spectra.push_back(record(9, 2, 9.0, {-1.0, 2.0}, {-0.0f, 1.0f}));
+    spectra.push_back(record(10, 2, 10.0, {-0.0}, {std::nanf("")}));
+    spectra.push_back(record(11, 2, 11.0, {std::nan(""), 1.0}, {std::numeric_limits<float>::infinity(), 1.0f}));
+    spectra.push_back(record(12, 1, 12.0, {42.0}, {1.0f}));
+    return spectra;
+}
+
 std::vector<SpectrumRecord> edge_case_spectra()
 {
     constexpr double inf = std::numeric_limits<double>::infinity();

@@ -13,6 +13,12 @@ namespace mzml_documents {
 // longer than the writer's buffer, MS1 and MS2, scan numbers with gaps.
 std::vector<melvane_core::SpectrumRecord> edge_case_spectra();
 
+// Spectra at the edges of what MS-Numpress codes exactly, one edge per
+// spectrum: whole-number counts and positions as samples give them, counts
+// near 2^31 and 2^32, jumps too large for linear prediction, fractions, signs,
+// non-finite values, one peak and none.
+std::vector<melvane_core::SpectrumRecord> numpress_edge_spectra();
+
 // A profile-like spectrum of the given length, the same for the same seed.
 melvane_core::SpectrumRecord random_spectrum(std::uint64_t seed, std::uint32_t scan_number, std::size_t peaks);
 

@@ -64,6 +64,10 @@ struct RunDescription {
     bool has_ms1 = false;            // any spectrum of MS level 1
     bool has_msn = false;            // any of MS level 2 or above
     bool zlib = false;               // binary arrays zlib-compressed
+    // Spectra's m/z arrays in MS-Numpress linear prediction and intensity
+    // arrays in positive-integer coding, each only where the reference
+    // decoder gives back every value bit for bit; with zlib, compressed after.
+    bool numpress = false;
     std::string software_version;
 };
 

@@ -28,6 +28,13 @@ struct BlockDamage {
 // give the spectrum iter_spectra gives and report the damage beside it.
 enum class DamagePolicy { refuse, salvage };
 
+// What the index alone says of a record, the same as its spectrum will say.
+struct IndexFacts {
+    std::uint32_t scan_number = 0;
+    std::uint32_t ms_level = 0;
+    double retention_time_sec = 0.0;
+};
+
 // A sample's spectra in index order, for tools that must not lose data: the
 // same records as iter_spectra, but a block that cannot be read, or whose
 // window cannot hold the whole block, is reported instead of becoming a
@@ -49,6 +56,12 @@ public:
     // The damage of the scan the last next() gave or refused; empty when its
     // block was sound, failed to read, or there was no scan left.
     const std::optional<BlockDamage>& damage() const;
+    // Passes over the next record without reading its block; false once
+    // every record has been given.
+    bool skip();
+
+    // Of the record at `position`, below size(), without reading its block.
+    IndexFacts index_facts(std::size_t position) const;
 
     std::size_t size() const;
     std::size_t position() const;  // records given so far
