@@ -698,7 +698,7 @@ def test_help_matches_the_man_page():
     assert result.returncode == 0
     from_help = help_options(result.stdout.decode())
     from_man = man_options((REPO / "docs" / "tarvok-convert.1.scd").read_text())
-    assert len(from_help) == 7
+    assert len(from_help) == 12
     assert from_man == from_help
 
 
