@@ -17,7 +17,7 @@ namespace np = ms::numpress::MSNumpress;
 // Below this, x + 0.5 is exact and the library's rounding gives x back; the
 // library converts without a check before its own, so nothing larger goes in.
 constexpr double integer_bound = 0x1p52;
-// Fractional bits beyond this put any m/z past integer_bound.
+// More fractional bits leave room below integer_bound only for m/z under 4096.
 constexpr int max_fraction_bits = 40;
 
 // Binary digits after the point that v needs; v finite.
