@@ -198,6 +198,38 @@ TEST_P(StrictRefusal, DamagedBlocksAreErrorsAndTheRestMatchIteration)
     EXPECT_EQ(strict.next(got), false);
 }
 
+// What filters see ahead of the blocks agrees with the spectra, and a skipped
+// record changes no other record's window.
+TEST_P(StrictSalvage, IndexFactsAndSkippingEveryOtherRecord)
+{
+    const fixtures::TempDir dir;
+    const std::string wiff = dir / "skips.wiff";
+    fixtures::write_sample(wiff, GetParam().entries, GetParam().scan);
+    auto reader = tarvok::Reader::open(wiff);
+    ASSERT_TRUE(reader.has_value()) << reader.error().display();
+    const std::vector<SpectrumRecord> want = melvane_core::collect_spectra(reader->iter_spectra());
+
+    tarvok::StrictSpectra strict(*std::move(reader), tarvok::DamagePolicy::salvage);
+    SpectrumRecord got = stale_record();
+    for (std::size_t i = 0; i < want.size(); ++i) {
+        const tarvok::IndexFacts facts = strict.index_facts(i);
+        EXPECT_EQ(facts.scan_number, want[i].scan_number);
+        EXPECT_EQ(facts.ms_level, want[i].ms_level);
+        EXPECT_EQ(std::bit_cast<std::uint64_t>(facts.retention_time_sec),
+                  std::bit_cast<std::uint64_t>(want[i].retention_time_sec));
+        if (i % 2 == 0) {
+            EXPECT_TRUE(strict.skip());
+            EXPECT_FALSE(strict.damage().has_value());
+        } else {
+            ASSERT_EQ(strict.next(got), true);
+            expect_same(got, want[i]);
+        }
+        EXPECT_EQ(strict.position(), i + 1);
+    }
+    EXPECT_FALSE(strict.skip());
+    EXPECT_EQ(strict.position(), want.size());
+}
+
 INSTANTIATE_TEST_SUITE_P(Samples, StrictSalvage, testing::ValuesIn(sample_cases()),
                          [](const auto& info) { return std::string(info.param.name); });
 INSTANTIATE_TEST_SUITE_P(Samples, StrictRefusal, testing::ValuesIn(sample_cases()),
