@@ -34,6 +34,18 @@ collect_ignore = INSTRUMENTED_RUN_SKIPS if os.environ.get("TARVOK_INSTRUMENTED")
 from sample_files import SampleWriter  # noqa: E402
 
 
+def numpress_decode(coding, coded):
+    """An MS-Numpress array ("linear" or "integers") decoded by the reference
+    library: little-endian 64-bit floats."""
+    import subprocess
+
+    if not NUMPRESS_DECODE_TOOL.is_file():
+        pytest.fail(f"decoder not built at {NUMPRESS_DECODE_TOOL} (set TARVOK_NUMPRESS_DECODE_TOOL)")
+    result = subprocess.run([NUMPRESS_DECODE_TOOL, coding], input=coded, capture_output=True)
+    assert result.returncode == 0, result.stderr
+    return result.stdout
+
+
 @pytest.fixture(scope="session")
 def tarvok():
     import tarvok as module

@@ -165,6 +165,15 @@ def check_file(path):
 _XSD_DOUBLE = re.compile(r"[+-]?([0-9]+(\.[0-9]*)?|\.[0-9]+)([Ee][+-]?[0-9]+)?|-?INF|NaN")
 _NS = {"m": "http://psi.hupo.org/ms/mzml"}
 _ARRAY_TYPES = {"MS:1000523": "d", "MS:1000521": "f"}
+# Compression term -> (zlib-compressed, MS-Numpress coding applied first or None).
+COMPRESSIONS = {
+    "MS:1000576": (False, None),
+    "MS:1000574": (True, None),
+    "MS:1002312": (False, "linear"),
+    "MS:1002313": (False, "integers"),
+    "MS:1002746": (True, "linear"),
+    "MS:1002747": (True, "integers"),
+}
 # The numeric terms a spectrum states about its peaks, by accession.
 SUMMARY_TERMS = {
     "MS:1000285": "total ion current",
@@ -191,6 +200,7 @@ class SpectrumValues:
     user_params: list  # (name, value), in document order
     mz: bytes  # the arrays' bytes, little-endian, decoded and inflated
     intensity: bytes
+    compressions: dict  # array accession -> its compression term
 
     def peaks(self):
         """The m/z and intensity values as numbers."""
@@ -241,23 +251,46 @@ def same_summary(a, b):
     return {k: bits(v) for k, v in a.items()} == {k: bits(v) for k, v in b.items()}
 
 
-def _arrays(element):
-    """{array accession: bytes} of a spectrum or chromatogram; NaN payloads stay as written."""
-    arrays = {}
+def _as_declared(doubles, number_type):
+    """MS-Numpress gives 64-bit floats: the array's declared type must hold each exactly."""
+    values = _numbers(doubles, "d")
+    try:
+        data = struct.pack(f"<{len(values)}{number_type}", *values)
+    except OverflowError:
+        data = b""
+    if struct.pack(f"<{len(values)}d", *_numbers(data, number_type)) != doubles:
+        raise MzmlProblem(f"MS-Numpress values that {number_type} values do not hold")
+    return data
+
+
+def _arrays(element, numpress_decode=None):
+    """({array accession: bytes}, {array accession: compression term}) of a spectrum or
+    chromatogram; NaN payloads stay as written. MS-Numpress arrays go through
+    numpress_decode(coding, data) -> little-endian 64-bit floats."""
+    arrays, compressions = {}, {}
     for array in element.findall("m:binaryDataArrayList/m:binaryDataArray", _NS):
         terms = {p.get("accession") for p in array.findall("m:cvParam", _NS)}
         (kind,) = [a for a in terms if a in ("MS:1000514", "MS:1000515", "MS:1000595")]
         (number_type,) = [_ARRAY_TYPES[a] for a in terms if a in _ARRAY_TYPES]
+        compression = [a for a in terms if a in COMPRESSIONS]
+        if len(compression) != 1:
+            raise MzmlProblem(f"an array with the compression terms {compression}, not one")
+        inflate, coding = COMPRESSIONS[compression[0]]
         data = base64.b64decode(array.find("m:binary", _NS).text or "")
-        if "MS:1000574" in terms:
+        if inflate:
             data = zlib.decompress(data) if data else b""
+        if coding:
+            if numpress_decode is None:
+                raise MzmlProblem("an MS-Numpress array and no decoder")
+            data = _as_declared(numpress_decode(coding, data), number_type)
         if len(data) % struct.calcsize(number_type):
             raise MzmlProblem(f"an array of {len(data)} bytes holds no whole {number_type} values")
         arrays[kind] = data
-    return arrays
+        compressions[kind] = compression[0]
+    return arrays, compressions
 
 
-def _spectrum_values(element):
+def _spectrum_values(element, numpress_decode):
     params = {p.get("accession"): p for p in element.findall("m:cvParam", _NS)}
     summary = {SUMMARY_TERMS[a]: xsd_double(p.get("value")) for a, p in params.items() if a in SUMMARY_TERMS}
     (time,) = [
@@ -265,7 +298,7 @@ def _spectrum_values(element):
         for p in element.findall("m:scanList/m:scan/m:cvParam", _NS)
         if p.get("accession") == "MS:1000016"
     ]
-    arrays = _arrays(element)
+    arrays, compressions = _arrays(element, numpress_decode)
     return SpectrumValues(
         id=element.get("id"),
         ms_level=int(params["MS:1000511"].get("value")),
@@ -274,15 +307,17 @@ def _spectrum_values(element):
         user_params=[(p.get("name"), p.get("value")) for p in element.findall("m:userParam", _NS)],
         mz=arrays["MS:1000514"],
         intensity=arrays["MS:1000515"],
+        compressions=compressions,
     )
 
 
-def read_values(path):
-    """Every spectrum's values and the TIC's arrays; MzmlProblem for a number xs:double cannot spell."""
+def read_values(path, numpress_decode=None):
+    """Every spectrum's values and the TIC's arrays; MzmlProblem for a number xs:double cannot spell.
+    MS-Numpress arrays need numpress_decode (see _arrays)."""
     run = ElementTree.parse(path).getroot().find("m:mzML/m:run", _NS)
-    spectra = [_spectrum_values(e) for e in run.findall("m:spectrumList/m:spectrum", _NS)]
+    spectra = [_spectrum_values(e, numpress_decode) for e in run.findall("m:spectrumList/m:spectrum", _NS)]
     (tic,) = run.findall("m:chromatogramList/m:chromatogram", _NS)
-    arrays = _arrays(tic)
+    arrays, _ = _arrays(tic)
     return Values(spectra, arrays["MS:1000595"], arrays["MS:1000515"])
 
 

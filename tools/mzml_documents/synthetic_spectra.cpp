@@ -66,6 +66,8 @@ std::vector<SpectrumRecord> numpress_edge_spectra()
     spectra.push_back(record(10, 2, 10.0, {-0.0}, {std::nanf("")}));
     spectra.push_back(record(11, 2, 11.0, {std::nan(""), 1.0}, {std::numeric_limits<float>::infinity(), 1.0f}));
     spectra.push_back(record(12, 1, 12.0, {42.0}, {1.0f}));
+    // Whole, but the first two go in 32 bits: the library would truncate them.
+    spectra.push_back(record(13, 2, 13.0, {4294967296.0, 4294967297.0}, {1.0f, 2.0f}));
     return spectra;
 }
 
