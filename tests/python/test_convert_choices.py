@@ -296,3 +296,16 @@ def test_a_bad_filter_is_a_usage_error_before_anything_is_written(samples, tmp_p
     result = convert(*options, "-o", tmp_path, samples["run"])
     assert (result.returncode, result.stderr.decode(), result.stdout) == (2, f"tarvok-convert: {message}\n", b"")
     assert list(tmp_path.iterdir()) == []
+
+
+def test_a_damaged_block_left_out_by_a_filter_is_never_read(sample_writer, tmp_path):
+    wiff = sample_writer.scans(tmp_path / "cut.wiff", ODD_TIMES)
+    scan = tmp_path / "cut.wiff.scan"
+    scan.write_bytes(scan.read_bytes()[:-4])  # the last block loses its terminator
+    out = tmp_path / "out"
+    out.mkdir()
+    refused = convert("-o", out, wiff)
+    assert refused.returncode == 1 and b"scan 7: " in refused.stderr, refused.stderr
+    kept = convert("--scan-range=-6", "-o", out, wiff)
+    assert (kept.returncode, kept.stderr) == (0, b"")
+    assert document_facts(out / "cut.mzML")["ids"] == [f"scan={n}" for n in range(1, 7)]
