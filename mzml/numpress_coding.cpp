@@ -79,7 +79,8 @@ bool NumpressCoder::linear(std::span<const double> values, std::vector<unsigned 
 bool NumpressCoder::integers(std::span<const float> values, std::vector<unsigned char>& coded)
 {
     widened_.assign(values.begin(), values.end());
-    if (!std::ranges::all_of(widened_, [](double v) { return std::isfinite(v) && !std::signbit(v) && v == std::trunc(v); })) {
+    const auto whole_count = [](double v) { return std::isfinite(v) && !std::signbit(v) && v == std::trunc(v); };
+    if (!std::ranges::all_of(widened_, whole_count)) {
         return false;
     }
     try {
