@@ -19,7 +19,7 @@ namespace {
 void fail(const std::string& path, const std::string& text)
 {
     // The reader's text may quote the path's bytes too.
-    std::fprintf(stderr, "tarvok-info: %s: %s\n", info::lossy_utf8(path).c_str(), info::lossy_utf8(text).c_str());
+    std::fprintf(stderr, "tarvok-info: %s: %s\n", tarvok::path_rules::lossy_text(path).c_str(), tarvok::path_rules::lossy_text(text).c_str());
 }
 
 std::string os_text(int os_error)
@@ -45,8 +45,8 @@ std::expected<std::vector<std::string>, std::string> report_paths(const info::Op
         std::string path = directory.ends_with('/') ? directory + name : directory + "/" + name;
         const auto [first, fresh] = writer_of.emplace(path, sample);
         if (!fresh) {
-            return std::unexpected("tarvok-info: " + info::lossy_utf8(first->second) + " and " +
-                                   info::lossy_utf8(sample) + " would both write " + info::lossy_utf8(path));
+            return std::unexpected("tarvok-info: " + tarvok::path_rules::lossy_text(first->second) + " and " +
+                                   tarvok::path_rules::lossy_text(sample) + " would both write " + tarvok::path_rules::lossy_text(path));
         }
         paths.push_back(std::move(path));
     }

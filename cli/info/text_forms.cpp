@@ -3,46 +3,17 @@
 #include <charconv>
 #include <cstdio>
 
+#include "tarvok/path_rules.hpp"
+
 namespace info {
 namespace {
 
 constexpr std::string_view replacement = "\xEF\xBF\xBD";
 
-// The length of the valid sequence at the start of `text`, or 0 and in
-// `invalid` the length of the maximal subpart to replace.
-std::size_t valid_sequence(std::string_view text, std::size_t& invalid)
+// Bytes of the sequence a lead byte starts, in text already valid.
+std::size_t sequence_length(unsigned char lead)
 {
-    const auto byte = [&](std::size_t i) { return static_cast<unsigned char>(text[i]); };
-    const unsigned char lead = byte(0);
-    if (lead < 0x80) {
-        return 1;
-    }
-    std::size_t length = 0;
-    unsigned char second_low = 0x80;
-    unsigned char second_high = 0xBF;
-    if (lead >= 0xC2 && lead <= 0xDF) {
-        length = 2;
-    } else if (lead >= 0xE0 && lead <= 0xEF) {
-        length = 3;
-        second_low = lead == 0xE0 ? 0xA0 : 0x80;
-        second_high = lead == 0xED ? 0x9F : 0xBF;
-    } else if (lead >= 0xF0 && lead <= 0xF4) {
-        length = 4;
-        second_low = lead == 0xF0 ? 0x90 : 0x80;
-        second_high = lead == 0xF4 ? 0x8F : 0xBF;
-    } else {
-        invalid = 1;
-        return 0;
-    }
-    for (std::size_t i = 1; i < length; ++i) {
-        const unsigned char low = i == 1 ? second_low : 0x80;
-        const unsigned char high = i == 1 ? second_high : 0xBF;
-        if (i >= text.size() || byte(i) < low || byte(i) > high) {
-            invalid = i;
-            return 0;
-        }
-    }
-    return length;
+    return lead < 0x80 ? 1 : lead < 0xE0 ? 2 : lead < 0xF0 ? 3 : 4;
 }
 
 bool is_control(std::string_view character)
@@ -60,28 +31,15 @@ bool is_control(std::string_view character)
 template <typename Emit>
 void for_each_character(std::string_view text, Emit emit)
 {
-    while (!text.empty()) {
-        std::size_t invalid = 0;
-        const std::size_t length = valid_sequence(text, invalid);
-        if (length == 0) {
-            emit(replacement);
-            text.remove_prefix(invalid);
-        } else {
-            emit(text.substr(0, length));
-            text.remove_prefix(length);
-        }
+    const std::string valid = tarvok::path_rules::lossy_text(text);
+    for (std::size_t at = 0; at < valid.size();) {
+        const std::size_t length = sequence_length(static_cast<unsigned char>(valid[at]));
+        emit(std::string_view(valid).substr(at, length));
+        at += length;
     }
 }
 
 }  // namespace
-
-std::string lossy_utf8(std::string_view text)
-{
-    std::string out;
-    out.reserve(text.size());
-    for_each_character(text, [&](std::string_view character) { out += character; });
-    return out;
-}
 
 std::string harmless_text(std::string_view text)
 {

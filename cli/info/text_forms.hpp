@@ -7,14 +7,11 @@
 // How names and numbers are written in each of the three outputs.
 namespace info {
 
-// Every maximal invalid UTF-8 subsequence replaced by U+FFFD.
-std::string lossy_utf8(std::string_view text);
-
-// lossy_utf8, and every control character (C0, DEL, C1) replaced by U+FFFD
+// tarvok::path_rules::lossy_text, and every control character (C0, DEL, C1) replaced by U+FFFD
 // too, so that a name cannot move a terminal's cursor or change its colours.
 std::string harmless_text(std::string_view text);
 
-// A JSON string, quoted: lossy_utf8 with the quote, the backslash and every
+// A JSON string, quoted: lossy text with the quote, the backslash and every
 // control character escaped.
 void append_json_string(std::string& out, std::string_view text);
 

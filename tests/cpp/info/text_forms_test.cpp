@@ -10,30 +10,6 @@
 namespace info {
 namespace {
 
-struct Lossy {
-    std::string in;
-    std::string out;
-};
-
-// U+FFFD is EF BF BD; one per maximal invalid subpart, as Python's "replace" does.
-class LossyUtf8 : public testing::TestWithParam<Lossy> {};
-
-TEST_P(LossyUtf8, ReplacesEachMaximalInvalidSubpart)
-{
-    EXPECT_EQ(lossy_utf8(GetParam().in), GetParam().out);
-}
-
-INSTANTIATE_TEST_SUITE_P(Sequences, LossyUtf8, testing::Values(
-    Lossy{"plain \xC3\xA9 \xF0\x9F\x98\x80", "plain \xC3\xA9 \xF0\x9F\x98\x80"},
-    Lossy{"\xFF", "\xEF\xBF\xBD"},
-    Lossy{"\xE2\x82", "\xEF\xBF\xBD"},                      // cut short at the end
-    Lossy{"\xE2\x82x", "\xEF\xBF\xBDx"},
-    Lossy{"\xC0\xAF", "\xEF\xBF\xBD\xEF\xBF\xBD"},          // overlong lead
-    Lossy{"\xED\xA0\x80", "\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD"},  // a surrogate
-    Lossy{"\xF4\x90\x80\x80", "\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD"},  // past U+10FFFF
-    Lossy{"\xF0\x9F\x98", "\xEF\xBF\xBD"},
-    Lossy{std::string("a\0b", 3), std::string("a\0b", 3)}));
-
 TEST(JsonString, EscapesQuotesBackslashesAndEveryControlCharacter)
 {
     std::string out;
