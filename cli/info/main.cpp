@@ -19,7 +19,8 @@ namespace {
 void fail(const std::string& path, const std::string& text)
 {
     // The reader's text may quote the path's bytes too.
-    std::fprintf(stderr, "tarvok-info: %s: %s\n", tarvok::path_rules::lossy_text(path).c_str(), tarvok::path_rules::lossy_text(text).c_str());
+    std::fprintf(stderr, "tarvok-info: %s: %s\n", tarvok::path_rules::lossy_text(path).c_str(),
+                 tarvok::path_rules::lossy_text(text).c_str());
 }
 
 std::string os_text(int os_error)
@@ -41,12 +42,14 @@ std::expected<std::vector<std::string>, std::string> report_paths(const info::Op
     const std::string& directory = *options.html;
     std::map<std::string, std::string> writer_of;
     for (const std::string& sample : options.samples) {
-        const std::string name = tarvok::path_rules::sample_name_for(sample) + ".html";
+        // The converter's rule: the stem's bytes as they are.
+        const std::string name = tarvok::path_rules::file_stem_for(sample) + ".html";
         std::string path = directory.ends_with('/') ? directory + name : directory + "/" + name;
         const auto [first, fresh] = writer_of.emplace(path, sample);
         if (!fresh) {
-            return std::unexpected("tarvok-info: " + tarvok::path_rules::lossy_text(first->second) + " and " +
-                                   tarvok::path_rules::lossy_text(sample) + " would both write " + tarvok::path_rules::lossy_text(path));
+            using tarvok::path_rules::lossy_text;
+            return std::unexpected("tarvok-info: " + lossy_text(first->second) + " and " + lossy_text(sample) +
+                                   " would both write " + lossy_text(path));
         }
         paths.push_back(std::move(path));
     }
