@@ -51,8 +51,8 @@ run_sanitizer_suites() {
     local logs="$reports/sanitizer-logs"
     local status=0
     # Line tables alone (-g1) cut the compile time; reports keep their lines.
-    # Only what the tests need is built (meson's test prerequisites): the
-    # benchmarks, the examples and the converter are not.
+    # Only what the tests need is built (meson's test prerequisites, the
+    # converter among them): the benchmarks and the examples are not.
     configure_tree "$ASAN_BUILD" -Ddev=true -Dtest_hooks=true -Dbuildtype=debugoptimized \
         -Db_sanitize=address,undefined -Db_lundef=false "-Dcpp_args=-fno-sanitize-recover=all -g1" \
         -Dkernel=portable || return 1
@@ -86,7 +86,7 @@ run_valgrind_check() {
     rm -rf "$out"
     mkdir -p "$out"
     PYTHONMALLOC=malloc \
-    TARVOK_INSTRUMENTED=1 \
+    TARVOK_INSTRUMENTED=memcheck \
     TARVOK_MODULE_DIR="$build/python-module" \
     TARVOK_SAMPLE_TOOL="$build/tools/sample_writer/tarvok-sample" \
     TARVOK_SUMMARY_TOOL="$build/tools/summary/tarvok-summary" \
