@@ -33,12 +33,13 @@ INSTRUMENTED = os.environ.get("TARVOK_INSTRUMENTED", "")
 collect_ignore = PROGRAM_TESTS if INSTRUMENTED == "memcheck" else []
 
 # Under ASan the runtime is preloaded into this interpreter (it is not
-# instrumented); children get it back only where they load the module. The
-# other programs are instrumented themselves or not ours, and the leak check
-# at their exit would report the interpreters' and validators' own leaks.
-MODULE_CHILD_ENV = {name: os.environ.pop(name) for name in ("LD_PRELOAD", "PYTHONMALLOC")
+# instrumented); children get it back only where they need it: interpreters
+# that load the module, and a program given a preloaded library of its own.
+# The other programs are instrumented themselves or not ours, and the leak
+# check at their exit would report the interpreters' and validators' leaks.
+ASAN_RUNTIME_ENV = {name: os.environ.pop(name) for name in ("LD_PRELOAD", "PYTHONMALLOC")
                     if INSTRUMENTED == "asan" and name in os.environ}
-UNDER_ASAN = "libasan" in MODULE_CHILD_ENV.get("LD_PRELOAD", "")
+UNDER_ASAN = "libasan" in ASAN_RUNTIME_ENV.get("LD_PRELOAD", "")
 
 from sample_files import SampleWriter  # noqa: E402
 

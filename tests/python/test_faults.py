@@ -9,7 +9,7 @@ import textwrap
 
 import pytest
 
-from conftest import MODULE_CHILD_ENV, MODULE_DIR
+from conftest import ASAN_RUNTIME_ENV, MODULE_DIR
 
 FAULT = "TARVOK_TEST_FAULT"
 
@@ -147,7 +147,7 @@ def test_no_memory_while_copying_a_spectrum(reader, monkeypatch):
 
 
 def run_python(code, fault):
-    env = dict(os.environ, **MODULE_CHILD_ENV, **{FAULT: fault})
+    env = dict(os.environ, **ASAN_RUNTIME_ENV, **{FAULT: fault})
     return subprocess.run([sys.executable, "-c", textwrap.dedent(code)], env=env, capture_output=True, text=True,
                           cwd=MODULE_DIR)
 

@@ -14,7 +14,7 @@ import textwrap
 
 import pytest
 
-from conftest import MODULE_CHILD_ENV, MODULE_DIR, UNDER_ASAN
+from conftest import ASAN_RUNTIME_ENV, MODULE_DIR, UNDER_ASAN
 from layout import INDEX_STREAM_PATH, RETAINED_BLOCK_SIZE_ABOVE
 from sample_files import BLOCK_HEADER, Scan, idx_record, idx_stream
 
@@ -32,7 +32,7 @@ def run_child(code, limit_address_space=None, timeout=60):
 
     prologue = f"import sys\nsys.path.insert(0, {str(MODULE_DIR)!r})\nimport tarvok\n"
     return subprocess.run([sys.executable, "-c", prologue + textwrap.dedent(code)], capture_output=True, text=True,
-                          timeout=timeout, preexec_fn=limit, check=False, env=dict(os.environ, **MODULE_CHILD_ENV))
+                          timeout=timeout, preexec_fn=limit, check=False, env=dict(os.environ, **ASAN_RUNTIME_ENV))
 
 
 def outcome_of(wiff, limit_address_space=None):
