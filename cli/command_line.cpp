@@ -29,7 +29,10 @@ std::variant<Options, Finished> parse_command_line(int argc, char** argv)
         ->type_name("A-B");
     app.add_option("--rt-range", rt_range, "Write only spectra of retention times A to B seconds (A- or -B: open)")
         ->type_name("A-B");
-    app.add_option("-j,--jobs", options.jobs, "Convert N samples at once (default: the number of cores)")
+    app.add_option("-j,--jobs", options.jobs,
+                   "Use N threads in all (default: the cores it may run on): up to N samples at once, each "
+                   "starting with the free threads divided by the samples yet to start, itself included (at "
+                   "least 1), for its spectra")
         ->type_name("N");
     app.add_flag("-q,--quiet", options.quiet, "Show no progress and no summary");
     app.add_flag("--salvage", options.salvage,

@@ -90,7 +90,7 @@ std::string writer_failure(const std::string& wiff_path, const std::string& outp
 // Reads every spectrum into the writer; the failure names the input for a
 // read and the output for a write.
 std::expected<void, std::string> stream_spectra(const Job& job, tarvok::Reader reader, FdSink& sink,
-                                                std::size_t slot, Progress& progress)
+                                                std::size_t slot, std::size_t threads, Progress& progress)
 {
     mzml::RunDescription run;
     run.sample_name = reader.sample_name;
@@ -120,7 +120,7 @@ std::expected<void, std::string> stream_spectra(const Job& job, tarvok::Reader r
         }
         gzip.emplace(*std::move(compressing));
     }
-    auto writer = mzml::Writer::begin(gzip ? static_cast<mzml::ByteSink&>(*gzip) : sink, std::move(run));
+    auto writer = mzml::Writer::begin(gzip ? static_cast<mzml::ByteSink&>(*gzip) : sink, std::move(run), threads);
     if (!writer) {
         return std::unexpected(os_failure(output_name, writer.error()));
     }
@@ -152,7 +152,7 @@ std::expected<void, std::string> stream_spectra(const Job& job, tarvok::Reader r
         if (test_fault("memory")) {
             throw std::bad_alloc();
         }
-        if (auto added = writer->add(spectrum, marks); !added) {
+        if (auto added = writer->take(spectrum, marks); !added) {
             return std::unexpected(writer_failure(job.wiff_path, output_name, sink, added.error(),
                                                   "scan " + std::to_string(spectrum.scan_number) + ": "));
         }
@@ -166,7 +166,8 @@ std::expected<void, std::string> stream_spectra(const Job& job, tarvok::Reader r
 
 }  // namespace
 
-std::expected<Converted, std::string> convert_sample(const Job& job, std::size_t slot, Progress& progress)
+std::expected<Converted, std::string> convert_sample(const Job& job, std::size_t slot, std::size_t threads,
+                                                     Progress& progress)
 {
     std::expected<tarvok::Reader, tarvok::Error> reader = tarvok::Reader::open(job.wiff_path);
     if (!reader) {
@@ -182,7 +183,7 @@ std::expected<Converted, std::string> convert_sample(const Job& job, std::size_t
 
     if (job.output_path == "-") {
         FdSink sink(STDOUT_FILENO);
-        if (auto streamed = stream_spectra(job, *std::move(reader), sink, slot, progress); !streamed) {
+        if (auto streamed = stream_spectra(job, *std::move(reader), sink, slot, threads, progress); !streamed) {
             return std::unexpected(streamed.error());
         }
         return converted;
@@ -193,7 +194,7 @@ std::expected<Converted, std::string> convert_sample(const Job& job, std::size_t
         return std::unexpected(os_failure(job.output_path, output.error()));
     }
     FdSink sink(output->fd());
-    if (auto streamed = stream_spectra(job, *std::move(reader), sink, slot, progress); !streamed) {
+    if (auto streamed = stream_spectra(job, *std::move(reader), sink, slot, threads, progress); !streamed) {
         return std::unexpected(streamed.error());
     }
     if (auto committed = output->commit(); !committed) {

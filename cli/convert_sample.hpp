@@ -24,9 +24,10 @@ struct Converted {
     std::uint64_t scan_bytes = 0;
 };
 
-// Converts one sample, streaming one spectrum at a time; a file output
-// appears, complete, under its name only on success. The failure is the
-// whole message line: "tarvok-convert: <path>: <error>".
-std::expected<Converted, std::string> convert_sample(const Job& job, std::size_t slot, Progress& progress);
+// Converts one sample, streaming its spectra, encoded on `threads` threads;
+// a file output appears, complete, under its name only on success. The
+// failure is the whole message line: "tarvok-convert: <path>: <error>".
+std::expected<Converted, std::string> convert_sample(const Job& job, std::size_t slot, std::size_t threads,
+                                                     Progress& progress);
 
 }  // namespace convert

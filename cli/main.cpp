@@ -17,6 +17,7 @@
 #include "tarvok/error.hpp"
 #include "tarvok/path_rules.hpp"
 #include "output_cleanup.hpp"
+#include "thread_shares.hpp"
 
 namespace {
 
@@ -76,14 +77,14 @@ std::string summary_line(std::size_t converted, std::size_t failed, std::uint64_
 
 // An exception is the failure of its sample alone: the output is abandoned
 // as on any other failure, and the other samples go on.
-std::expected<convert::Converted, std::string> convert_guarded(const Job& job, std::size_t slot,
+std::expected<convert::Converted, std::string> convert_guarded(const Job& job, std::size_t slot, std::size_t threads,
                                                                convert::Progress& progress)
 {
     const auto failure = [&](const std::string& text) {
         return std::unexpected("tarvok-convert: " + job.wiff_path + ": " + text);
     };
     try {
-        return convert::convert_sample(job, slot, progress);
+        return convert::convert_sample(job, slot, threads, progress);
     } catch (const std::bad_alloc&) {
         return failure("out of memory");
     } catch (const std::exception& error) {
@@ -109,17 +110,19 @@ int run(const convert::Options& options)
         }
     }
 
-    const std::size_t workers = std::min(options.jobs == 0 ? core_count() : static_cast<std::size_t>(options.jobs), jobs->size());
+    const std::size_t threads = options.jobs == 0 ? core_count() : static_cast<std::size_t>(options.jobs);
+    const std::size_t workers = std::min(threads, jobs->size());
     convert::install_output_cleanup(workers);
     convert::Progress progress(!options.quiet && ::isatty(STDERR_FILENO) == 1, workers);
 
     const auto started = std::chrono::steady_clock::now();
-    std::atomic<std::size_t> next_job{0};
+    convert::ThreadShares shares(threads, jobs->size());
     std::atomic<std::size_t> failed{0};
     std::atomic<std::uint64_t> scan_bytes{0};
     const auto work = [&](std::size_t slot) {
-        for (std::size_t i = next_job++; i < jobs->size(); i = next_job++) {
-            const auto converted = convert_guarded((*jobs)[i], slot, progress);
+        while (const auto start = shares.next()) {
+            const auto converted = convert_guarded((*jobs)[start->sample], slot, start->threads, progress);
+            shares.give_back(start->threads);
             if (converted) {
                 scan_bytes += converted->scan_bytes;
             } else {
@@ -128,12 +131,12 @@ int run(const convert::Options& options)
             }
         }
     };
-    std::vector<std::thread> threads;
+    std::vector<std::thread> slot_threads;
     for (std::size_t slot = 1; slot < workers; ++slot) {
-        threads.emplace_back(work, slot);
+        slot_threads.emplace_back(work, slot);
     }
     work(0);
-    for (std::thread& thread : threads) {
+    for (std::thread& thread : slot_threads) {
         thread.join();
     }
     const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();

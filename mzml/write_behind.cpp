@@ -12,7 +12,8 @@ WriteBehind::WriteBehind(ByteSink& sink, std::size_t buffer_size, std::size_t bu
         free_.push_back(i);
     }
     try {
-        thread_ = std::thread([this] { run(); });
+        writer_ = std::thread([this] { write_in_order(); });
+        hasher_ = std::thread([this] { hash_in_order(); });
     } catch (const std::system_error&) {
         error_.store(EAGAIN, std::memory_order_release);
     }
@@ -24,9 +25,12 @@ WriteBehind::~WriteBehind()
         const std::lock_guard lock(mutex_);
         stop_ = true;
     }
-    work_.notify_one();
-    if (thread_.joinable()) {
-        thread_.join();
+    to_hash_.notify_one();
+    to_write_.notify_one();
+    for (std::thread* thread : {&hasher_, &writer_}) {
+        if (thread->joinable()) {
+            thread->join();
+        }
     }
 }
 
@@ -39,8 +43,8 @@ std::span<char> WriteBehind::hand_over(std::size_t used, bool hash)
         return buffers_[filling_];
     }
     std::unique_lock lock(mutex_);
-    queue_.push_back({filling_, used, hash});
-    work_.notify_one();
+    hash_queue_.push_back({filling_, used, hash});
+    to_hash_.notify_one();
     done_.wait(lock, [this] { return !free_.empty(); });
     filling_ = free_.back();
     free_.pop_back();
@@ -50,30 +54,47 @@ std::span<char> WriteBehind::hand_over(std::size_t used, bool hash)
 void WriteBehind::drain()
 {
     std::unique_lock lock(mutex_);
-    done_.wait(lock, [this] { return queue_.empty(); });
+    done_.wait(lock, [this] { return hash_queue_.empty() && write_queue_.empty(); });
 }
 
-void WriteBehind::run()
+void WriteBehind::hash_in_order()
 {
     std::unique_lock lock(mutex_);
     for (;;) {
-        work_.wait(lock, [this] { return stop_ || !queue_.empty(); });
+        to_hash_.wait(lock, [this] { return stop_ || !hash_queue_.empty(); });
         if (stop_) {
             return;
         }
-        const Job job = queue_.front();
+        const Job job = hash_queue_.front();
         lock.unlock();
-        const std::span<const char> bytes(buffers_[job.buffer].data(), job.used);
+        if (job.hash && error() == 0) {
+            sha1_.update(std::span<const char>(buffers_[job.buffer].data(), job.used));
+        }
+        lock.lock();
+        // Into the write queue before leaving this one, so that drain() never sees both empty early.
+        write_queue_.push_back(job);
+        hash_queue_.pop_front();
+        to_write_.notify_one();
+    }
+}
+
+void WriteBehind::write_in_order()
+{
+    std::unique_lock lock(mutex_);
+    for (;;) {
+        to_write_.wait(lock, [this] { return stop_ || !write_queue_.empty(); });
+        if (stop_) {
+            return;
+        }
+        const Job job = write_queue_.front();
+        lock.unlock();
         if (error() == 0) {
-            if (job.hash) {
-                sha1_.update(bytes);
-            }
-            if (auto written = sink_->write(bytes); !written) {
+            if (auto written = sink_->write(std::span<const char>(buffers_[job.buffer].data(), job.used)); !written) {
                 error_.store(written.error(), std::memory_order_release);
             }
         }
         lock.lock();
-        queue_.pop_front();
+        write_queue_.pop_front();
         free_.push_back(job.buffer);
         done_.notify_one();
     }

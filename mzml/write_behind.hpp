@@ -15,13 +15,14 @@
 
 namespace mzml {
 
-// Hashes and writes filled buffers in order on a thread of its own, so that
-// formatting the next buffer overlaps the SHA-1 and the system calls. A few
-// buffers circulate between the two threads: memory stays bounded and a slow
-// sink holds the formatting thread back.
+// Hashes and writes filled buffers in order, each on a thread of its own, so
+// that formatting the next buffer, hashing this one and writing the one before
+// overlap: the slowest of the three sets the pace, not their sum. A few
+// buffers circulate between the threads: memory stays bounded and a slow sink
+// holds the formatting thread back.
 class WriteBehind {
 public:
-    // error() is EAGAIN when the thread could not be started.
+    // error() is EAGAIN when a thread could not be started.
     WriteBehind(ByteSink& sink, std::size_t buffer_size, std::size_t buffer_count);
     // Stops after the write in progress (later buffers are dropped) and joins.
     ~WriteBehind();
@@ -46,21 +47,26 @@ private:
         std::size_t used;
         bool hash;
     };
-    void run();
+    void hash_in_order();
+    void write_in_order();
 
     ByteSink* sink_;
     std::vector<std::vector<char>> buffers_;
     std::size_t filling_ = 0;  // the formatting thread's buffer
-    tarvok::Sha1 sha1_;        // used by the companion, or after drain()
+    tarvok::Sha1 sha1_;        // used by the hasher, or after drain()
     std::atomic<int> error_ = 0;
 
     std::mutex mutex_;
-    std::condition_variable work_;  // a job queued, or stop
-    std::condition_variable done_;  // a buffer free again
-    std::deque<Job> queue_;         // the job in progress stays at the front
+    std::condition_variable to_hash_;   // a job queued for hashing, or stop
+    std::condition_variable to_write_;  // a job hashed, or stop
+    std::condition_variable done_;      // a buffer free again
+    // The job in progress stays at the front of its queue.
+    std::deque<Job> hash_queue_;
+    std::deque<Job> write_queue_;
     std::vector<std::size_t> free_;
     bool stop_ = false;
-    std::thread thread_;
+    std::thread hasher_;
+    std::thread writer_;
 };
 
 }  // namespace mzml

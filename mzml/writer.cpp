@@ -8,6 +8,7 @@
 #include <climits>
 #include <limits>
 #include <cmath>
+#include <exception>
 #include <optional>
 #include <utility>
 
@@ -15,7 +16,9 @@
 #include "mzml/base64.hpp"
 #include "number_text.hpp"
 #include "numpress_coding.hpp"
+#include "ordered_pool.hpp"
 #include "output_stream.hpp"
+#include "text_buffer.hpp"
 #include "xml_text.hpp"
 
 namespace mzml {
@@ -67,20 +70,24 @@ struct CompressorFree {
     void operator()(libdeflate_compressor* compressor) const { libdeflate_free_compressor(compressor); }
 };
 
-void put_double(OutputStream& out, double value)
+// For the document's stream and for the text of one spectrum alike.
+template <class Text>
+void put_double(Text& out, double value)
 {
     char* p = out.room(number_text_capacity);
     out.advance(static_cast<std::size_t>(mzml::put_double(p, value) - p));
 }
 
-void put_unsigned(OutputStream& out, std::uint64_t value)
+template <class Text>
+void put_unsigned(Text& out, std::uint64_t value)
 {
     char* p = out.room(number_text_capacity);
     out.advance(static_cast<std::size_t>(mzml::put_unsigned(p, value) - p));
 }
 
 // A cvParam whose value is a number; head ends inside value=", tail closes it.
-void number_param(OutputStream& out, std::string_view head, double value, std::string_view tail)
+template <class Text>
+void number_param(Text& out, std::string_view head, double value, std::string_view tail)
 {
     out.put(head);
     put_double(out, value);
@@ -266,6 +273,36 @@ std::string_view compression_param(Coding coding, bool zlib)
 )";
 }
 
+// What one thread needs to turn spectra into text: each thread has its own.
+// The text goes into the document's stream itself, or into a spectrum's
+// buffer to be written in its turn.
+struct Encoder {
+    // The spectrum's element, from "<spectrum" on; returns its total ion current.
+    template <class Text>
+    double spectrum(Text& out, const melvane_core::SpectrumRecord& s, std::size_t index,
+                    std::span<const UserParam> user_params);
+    template <class Text>
+    void binary_array(Text& out, std::span<const std::byte> coded, Coding coding, std::string_view type_param,
+                      std::string_view array_param);
+
+    bool numpress_arrays = false;
+    std::unique_ptr<libdeflate_compressor, CompressorFree> compressor;
+    std::vector<std::byte> packed;  // the compressed array, reused
+    NumpressCoder numpress;
+    std::vector<unsigned char> numpress_mz;  // the coded arrays, reused
+    std::vector<unsigned char> numpress_intensity;
+};
+
+// A spectrum on its way through the encoders, from add() to the document.
+struct Slot {
+    melvane_core::SpectrumRecord spectrum;
+    std::vector<UserParam> user_params;
+    std::size_t index = 0;
+    TextBuffer text;
+    double total_current = 0;
+    bool out_of_memory = false;
+};
+
 }  // namespace
 
 struct Writer::State {
@@ -274,27 +311,43 @@ struct Writer::State {
     {
     }
 
-    void binary_array(std::span<const std::byte> coded, Coding coding, std::string_view type_param,
-                      std::string_view array_param);
+    // Checks the spectrum as add() documents, and counts it in.
+    std::expected<void, int> admit(const melvane_core::SpectrumRecord& s);
+    // The slot for the next spectrum, once the ring has room.
+    Slot& free_slot();
+    std::expected<void, int> submit(Slot& slot, std::span<const UserParam> user_params);
+    void encode(std::size_t slot, std::size_t thread) noexcept;
+    // The oldest spectrum in flight into the document, waiting for it if need be.
+    void retire_oldest();
+    void append(std::string_view spectrum_text, double total_current);
     void chromatogram();
     void index();
+    int error() const { return failure != 0 ? failure : out.error(); }
+    std::expected<void, int> status() const
+    {
+        if (error() != 0) {
+            return std::unexpected(error());
+        }
+        return {};
+    }
 
     OutputStream out;
     RunDescription run;
-    std::unique_ptr<libdeflate_compressor, CompressorFree> compressor;
-    std::vector<std::byte> packed;  // the compressed array, reused
-    NumpressCoder numpress;
-    std::vector<unsigned char> numpress_mz;  // the coded arrays, reused
-    std::vector<unsigned char> numpress_intensity;
+    std::vector<Encoder> encoders;  // the caller's first
+    std::vector<Slot> slots;
+    int failure = 0;  // ENOMEM in an encoder
     // Per spectrum, for the chromatogram and the index: nothing else is kept.
     std::vector<std::uint64_t> offsets;
     std::vector<std::uint32_t> scan_numbers;
     std::vector<double> times;
     std::vector<double> currents;
     bool finished = false;
+    // Last, so that its workers stop before what they use goes.
+    std::unique_ptr<OrderedPool> pool;  // none: spectra are encoded by add() itself
 };
 
-void Writer::State::binary_array(std::span<const std::byte> coded, Coding coding, std::string_view type_param,
+template <class Text>
+void Encoder::binary_array(Text& out, std::span<const std::byte> coded, Coding coding, std::string_view type_param,
                                  std::string_view array_param)
 {
     // No stream at all for an empty array, compressed or not: some readers
@@ -346,10 +399,11 @@ void Writer::State::chromatogram()
           <cvParam cvRef="MS" accession="MS:1000235" name="total ion current chromatogram" value=""/>
           <binaryDataArrayList count="2">
 )");
-    binary_array(std::as_bytes(std::span(times)), Coding::plain, float64_param,
-                 R"(              <cvParam cvRef="MS" accession="MS:1000595" name="time array" value="" unitCvRef="UO" unitAccession="UO:0000010" unitName="second"/>
+    Encoder& encoder = encoders.front();
+    encoder.binary_array(out, std::as_bytes(std::span(times)), Coding::plain, float64_param,
+                         R"(              <cvParam cvRef="MS" accession="MS:1000595" name="time array" value="" unitCvRef="UO" unitAccession="UO:0000010" unitName="second"/>
 )");
-    binary_array(std::as_bytes(std::span(currents)), Coding::plain, float64_param, intensity_array_param);
+    encoder.binary_array(out, std::as_bytes(std::span(currents)), Coding::plain, float64_param, intensity_array_param);
     out.put("          </binaryDataArrayList>\n        </chromatogram>\n      </chromatogramList>\n");
 }
 
@@ -375,7 +429,7 @@ void Writer::State::index()
     out.put("</offset>\n    </index>\n  </indexList>\n");
 }
 
-std::expected<Writer, int> Writer::begin(ByteSink& sink, RunDescription run)
+std::expected<Writer, int> Writer::begin(ByteSink& sink, RunDescription run, std::size_t threads)
 {
     std::vector<FileLocation> locations;
     for (const SourceFile& file : run.source_files) {
@@ -386,11 +440,23 @@ std::expected<Writer, int> Writer::begin(ByteSink& sink, RunDescription run)
         locations.push_back(std::move(*location));
     }
     auto state = std::make_unique<State>(sink, std::move(run));
-    if (state->run.zlib) {
-        state->compressor.reset(libdeflate_alloc_compressor(zlib_level));
-        if (!state->compressor) {
-            return std::unexpected(ENOMEM);
+    threads = std::max<std::size_t>(threads, 1);
+    state->encoders.resize(threads);
+    for (Encoder& encoder : state->encoders) {
+        encoder.numpress_arrays = state->run.numpress;
+        if (state->run.zlib) {
+            encoder.compressor.reset(libdeflate_alloc_compressor(zlib_level));
+            if (!encoder.compressor) {
+                return std::unexpected(ENOMEM);
+            }
         }
+    }
+    if (threads > 1) {
+        // Two spectra per thread: one being encoded, one waiting its turn.
+        state->slots.resize(2 * threads);
+        State* st = state.get();
+        state->pool = std::make_unique<OrderedPool>(threads, state->slots.size(),
+                                                    [st](std::size_t slot, std::size_t thread) { st->encode(slot, thread); });
     }
     // The count is the caller's word: reserve for it only up to a bound.
     const std::size_t expected = std::min<std::size_t>(state->run.spectrum_count, std::size_t{1} << 20);
@@ -405,36 +471,13 @@ std::expected<Writer, int> Writer::begin(ByteSink& sink, RunDescription run)
     return Writer(std::move(state));
 }
 
-std::expected<void, int> Writer::add(const melvane_core::SpectrumRecord& s, std::span<const UserParam> user_params)
+template <class Text>
+double Encoder::spectrum(Text& out, const melvane_core::SpectrumRecord& s, std::size_t index,
+                         std::span<const UserParam> user_params)
 {
-    if (!state_) {
-        return std::unexpected(EINVAL);
-    }
-    State& st = *state_;
-    if (st.out.error() != 0) {
-        return std::unexpected(st.out.error());
-    }
-    if (st.finished) {
-        return std::unexpected(EINVAL);
-    }
-    // Refused without writing anything: what would make the document wrong.
-    const bool level_announced = s.ms_level == 1 ? st.run.has_ms1 : s.ms_level >= 2 && st.run.has_msn;
-    const bool id_unique = st.scan_numbers.empty() || s.scan_number > st.scan_numbers.back();
-    if (st.scan_numbers.size() == st.run.spectrum_count || s.mz.size() != s.intensity.size() ||
-        s.mz.size() > INT_MAX || !level_announced || !id_unique) {
-        return std::unexpected(EINVAL);
-    }
-
     const PeakSummary summary = summarize(s);
-    OutputStream& out = st.out;
-    out.put("        ");
-    st.offsets.push_back(out.position());
-    st.scan_numbers.push_back(s.scan_number);
-    st.times.push_back(s.retention_time_sec);
-    st.currents.push_back(summary.total);
-
     out.put("<spectrum index=\"");
-    put_unsigned(out, st.scan_numbers.size() - 1);
+    put_unsigned(out, index);
     out.put("\" id=\"scan=");
     put_unsigned(out, s.scan_number);
     out.put("\" defaultArrayLength=\"");
@@ -486,21 +529,134 @@ std::expected<void, int> Writer::add(const melvane_core::SpectrumRecord& s, std:
           <binaryDataArrayList count="2">
 )");
     // Numpress where every value reads back exactly; an empty array has no stream to code.
-    const bool numpress = st.run.numpress && !s.mz.empty();
-    const bool mz_coded = numpress && st.numpress.linear(s.mz, st.numpress_mz);
-    const bool intensity_coded = numpress && st.numpress.integers(s.intensity, st.numpress_intensity);
-    st.binary_array(mz_coded ? std::as_bytes(std::span(st.numpress_mz)) : std::as_bytes(std::span(s.mz)),
-                    mz_coded ? Coding::numpress_linear : Coding::plain, float64_param,
-                    R"(              <cvParam cvRef="MS" accession="MS:1000514" name="m/z array" value="" unitCvRef="MS" unitAccession="MS:1000040" unitName="m/z"/>
+    const bool numpress_coded = numpress_arrays && !s.mz.empty();
+    const bool mz_coded = numpress_coded && numpress.linear(s.mz, numpress_mz);
+    const bool intensity_coded = numpress_coded && numpress.integers(s.intensity, numpress_intensity);
+    binary_array(out, mz_coded ? std::as_bytes(std::span(numpress_mz)) : std::as_bytes(std::span(s.mz)),
+                 mz_coded ? Coding::numpress_linear : Coding::plain, float64_param,
+                 R"(              <cvParam cvRef="MS" accession="MS:1000514" name="m/z array" value="" unitCvRef="MS" unitAccession="MS:1000040" unitName="m/z"/>
 )");
-    st.binary_array(
-        intensity_coded ? std::as_bytes(std::span(st.numpress_intensity)) : std::as_bytes(std::span(s.intensity)),
+    binary_array(
+        out, intensity_coded ? std::as_bytes(std::span(numpress_intensity)) : std::as_bytes(std::span(s.intensity)),
         intensity_coded ? Coding::numpress_integers : Coding::plain, float32_param, intensity_array_param);
     out.put("          </binaryDataArrayList>\n        </spectrum>\n");
-    if (out.error() != 0) {
-        return std::unexpected(out.error());
+    return summary.total;
+}
+
+void Writer::State::encode(std::size_t slot_number, std::size_t thread) noexcept
+{
+    Slot& slot = slots[slot_number];
+    const melvane_core::SpectrumRecord& s = slot.spectrum;
+    try {
+        slot.text.clear();
+        // The arrays uncompressed and the terms around them: storage grows once, if at all.
+        slot.text.reserve(base64_length(s.mz.size() * sizeof(double)) +
+                          base64_length(s.intensity.size() * sizeof(float)) + 4096);
+        slot.total_current = encoders[thread].spectrum(slot.text, s, slot.index, slot.user_params);
+        slot.out_of_memory = false;
+    } catch (const std::exception&) {
+        // Only allocation can fail here (bad_alloc, or length_error for a size beyond any).
+        slot.out_of_memory = true;
     }
+}
+
+void Writer::State::append(std::string_view spectrum_text, double total_current)
+{
+    out.put("        ");
+    offsets.push_back(out.position());
+    currents.push_back(total_current);
+    out.put(spectrum_text);
+}
+
+void Writer::State::retire_oldest()
+{
+    const Slot& slot = slots[pool->wait_oldest()];
+    if (slot.out_of_memory) {
+        failure = ENOMEM;
+    } else if (failure == 0) {
+        append(slot.text.text(), slot.total_current);
+    }
+    pool->release_oldest();
+}
+
+std::expected<void, int> Writer::State::admit(const melvane_core::SpectrumRecord& s)
+{
+    if (error() != 0) {
+        return std::unexpected(error());
+    }
+    if (finished) {
+        return std::unexpected(EINVAL);
+    }
+    // Refused without writing anything: what would make the document wrong.
+    const bool level_announced = s.ms_level == 1 ? run.has_ms1 : s.ms_level >= 2 && run.has_msn;
+    const bool id_unique = scan_numbers.empty() || s.scan_number > scan_numbers.back();
+    if (scan_numbers.size() == run.spectrum_count || s.mz.size() != s.intensity.size() || s.mz.size() > INT_MAX ||
+        !level_announced || !id_unique) {
+        return std::unexpected(EINVAL);
+    }
+    scan_numbers.push_back(s.scan_number);
+    times.push_back(s.retention_time_sec);
     return {};
+}
+
+Slot& Writer::State::free_slot()
+{
+    while (pool->full()) {
+        retire_oldest();
+    }
+    return slots[pool->next_slot()];
+}
+
+std::expected<void, int> Writer::State::submit(Slot& slot, std::span<const UserParam> user_params)
+{
+    slot.index = scan_numbers.size() - 1;
+    slot.user_params.assign(user_params.begin(), user_params.end());
+    pool->submit();
+    // What is ready goes out now, so that writing keeps pace with encoding.
+    while (!pool->empty() && pool->oldest_done()) {
+        retire_oldest();
+    }
+    return status();
+}
+
+std::expected<void, int> Writer::add(const melvane_core::SpectrumRecord& s, std::span<const UserParam> user_params)
+{
+    if (!state_) {
+        return std::unexpected(EINVAL);
+    }
+    State& st = *state_;
+    if (auto admitted = st.admit(s); !admitted) {
+        return admitted;
+    }
+    if (!st.pool) {
+        // Straight into the document.
+        st.out.put("        ");
+        st.offsets.push_back(st.out.position());
+        st.currents.push_back(st.encoders.front().spectrum(st.out, s, st.scan_numbers.size() - 1, user_params));
+        return st.status();
+    }
+    // Only what the encoder reads.
+    Slot& slot = st.free_slot();
+    slot.spectrum.scan_number = s.scan_number;
+    slot.spectrum.ms_level = s.ms_level;
+    slot.spectrum.retention_time_sec = s.retention_time_sec;
+    slot.spectrum.mz.assign(s.mz.begin(), s.mz.end());
+    slot.spectrum.intensity.assign(s.intensity.begin(), s.intensity.end());
+    return st.submit(slot, user_params);
+}
+
+std::expected<void, int> Writer::take(melvane_core::SpectrumRecord& spectrum, std::span<const UserParam> user_params)
+{
+    if (!state_ || !state_->pool) {
+        return add(spectrum, user_params);
+    }
+    State& st = *state_;
+    if (auto admitted = st.admit(spectrum); !admitted) {
+        return admitted;
+    }
+    Slot& slot = st.free_slot();
+    std::swap(slot.spectrum, spectrum);
+    return st.submit(slot, user_params);
 }
 
 std::expected<void, int> Writer::finish()
@@ -509,11 +665,17 @@ std::expected<void, int> Writer::finish()
         return std::unexpected(EINVAL);
     }
     State& st = *state_;
-    if (st.out.error() != 0) {
-        return std::unexpected(st.out.error());
+    if (st.error() != 0) {
+        return std::unexpected(st.error());
     }
     if (st.finished || st.scan_numbers.size() != st.run.spectrum_count) {
         return std::unexpected(EINVAL);
+    }
+    while (st.pool && !st.pool->empty()) {
+        st.retire_oldest();
+    }
+    if (st.error() != 0) {
+        return std::unexpected(st.error());
     }
     st.finished = true;
     OutputStream& out = st.out;

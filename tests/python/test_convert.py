@@ -403,6 +403,60 @@ def small_disk(tmp_path):
     subprocess.run(["umount", str(mount)], check=True)
 
 
+def varied_scans(count):
+    """Scans of varied sizes, every ninth one empty, the largest about 2,500 peaks."""
+    scans = []
+    for k in range(count):
+        points = 0 if k % 9 == 0 else (k * 7919) % 2500
+        payload = bytes(v for i in range(points) for v in (1 + i % 120, 0x80 + (i * 13 + k) % 124))
+        scans.append(Scan(payload, 0.01 * k, 1 + k % 3))
+    return scans
+
+
+VARIED_SCANS = varied_scans(600)
+
+
+@pytest.fixture(scope="session")
+def varied(tmp_path_factory, sample_writer):
+    return sample_writer.scans(tmp_path_factory.mktemp("varied") / "varied.wiff", VARIED_SCANS)
+
+
+@pytest.mark.parametrize("options", [[], ["--zlib"]], ids=["plain", "zlib"])
+def test_any_number_of_threads_writes_the_same_bytes(tmp_path, varied, options):
+    written = {}
+    for jobs in (1, 2, 4):
+        out = tmp_path / f"j{jobs}"
+        out.mkdir()
+        result = convert(*options, "-j", jobs, "-o", out, varied)
+        assert (result.returncode, result.stderr) == (0, b"")
+        written[jobs] = (out / "varied.mzML").read_bytes()
+    assert written[2] == written[1] and written[4] == written[1]
+    assert len(mzml_check.check_file(tmp_path / "j4" / "varied.mzML").spectra) == len(VARIED_SCANS)
+
+
+@pytest.mark.parametrize("jobs", [1, 4])
+def test_a_damaged_block_deep_in_a_sample_fails_it_with_workers_running(tmp_path, sample_writer, jobs):
+    wiff = sample_writer.scans(tmp_path / "cut.wiff", VARIED_SCANS)
+    sizes = [len(BLOCK_HEADER) + len(scan.payload) + len(TERMINATOR) for scan in VARIED_SCANS]
+    damaged = 451  # 1-based scan number; its block loses its terminator and all behind it
+    os.truncate(f"{wiff}.scan", sum(sizes[: damaged - 1]) + sizes[damaged - 1] - 1)
+    out = tmp_path / "out"
+    out.mkdir()
+    result = convert("--zlib", "-j", jobs, "-o", out, wiff)
+    assert (result.returncode, result.stderr.decode()) == (1, f"tarvok-convert: {wiff}: scan {damaged}: {UNTERMINATED}\n")
+    assert list(out.iterdir()) == []
+
+
+@pytest.mark.parametrize("jobs", [1, 4])
+def test_a_full_disk_fails_a_sample_encoded_by_workers(small_disk, varied, jobs):
+    result = convert("-j", jobs, "-o", small_disk, varied)
+    assert result.returncode == 1
+    assert result.stderr.decode() == (
+        f"tarvok-convert: {small_disk}/varied.mzML: I/O error: No space left on device (os error 28)\n"
+    )
+    assert list(small_disk.iterdir()) == []
+
+
 def test_a_full_disk_fails_the_sample_and_leaves_nothing(small_disk, samples):
     result = convert("-j", "2", "-o", small_disk, samples["run1"], samples["ms2-only"])
     assert result.returncode == 1

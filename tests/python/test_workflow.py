@@ -21,6 +21,7 @@ FAKE_SLURM = Path(__file__).parent / "fake_slurm"
 # The rule's declared needs, as a scheduler should be asked for them.
 CONVERT_MEM_MB = 256
 CONVERT_RUNTIME_MIN = 10
+CONVERT_THREADS = 2
 
 
 @pytest.fixture(scope="module")
@@ -244,6 +245,8 @@ def test_each_choice_converts_again_and_names_its_output(converter, sample_write
     (["input_dir=in", "output_dir=out", "report=1"], "config key 'report' must be true or false"),
     (["input_dir=in", "output_dir=o{x}"], "cannot pass through Snakemake"),
     (["input_dir=in", "output_dir="], "config key 'output_dir' must be a folder"),
+    (["input_dir=in", "output_dir=out", "threads=0"], "config key 'threads' must be a whole number of at least 1"),
+    (["input_dir=in", "output_dir=out", "threads=two"], "config key 'threads' must be a whole number of at least 1"),
 ])
 def test_bad_configuration_stops_before_any_job(tmp_path, config, message):
     (tmp_path / "in").mkdir()
@@ -262,13 +265,18 @@ def test_slurm_profile_dry_run_plans_one_job_per_sample(sample_writer, tmp_path)
     assert result.stdout.count(f"runtime={CONVERT_RUNTIME_MIN}\n") == len(GOOD)
 
 
-def test_slurm_profile_submits_each_sample_with_its_resources(converter, sample_writer, tmp_path):
+# The CPUs asked of SLURM are the threads the converter is given: the shipped default, or the
+# setting (Snakemake lowers it to --cores, 2 here).
+@pytest.mark.parametrize("threads", [None, 1])
+def test_slurm_profile_submits_each_sample_with_its_resources(converter, sample_writer, tmp_path, threads):
     write_samples(sample_writer, tmp_path / "in", ["a", "b"])
     state = tmp_path / "slurm"
     state.mkdir()
+    setting = [] if threads is None else [f"threads={threads}"]
     result = snakemake(tmp_path, "--profile", str(SLURM_PROFILE), "--max-status-checks-per-second", "1",
-                       config=["input_dir=in", "output_dir=out"], path=[FAKE_SLURM],
+                       "--printshellcmds", config=["input_dir=in", "output_dir=out", *setting], path=[FAKE_SLURM],
                        env={"FAKE_SLURM_STATE": str(state)})
+    threads = threads or CONVERT_THREADS
 
     assert result.returncode == 0, result.stdout
     submissions = [path.read_text().splitlines() for path in sorted(state.glob("*.args"))]
@@ -278,7 +286,11 @@ def test_slurm_profile_submits_each_sample_with_its_resources(converter, sample_
         assert requested["--mem"] == str(CONVERT_MEM_MB)
         assert requested["-t"] == str(CONVERT_RUNTIME_MIN)
         assert requested["-p"] == "batch"
-        assert "--cpus-per-task=1" in arguments
+        assert f"--cpus-per-task={threads}" in arguments
+    job_logs = [path.read_text() for path in (tmp_path / ".snakemake" / "slurm_logs" / "rule_convert").glob("*.log")]
+    assert len(job_logs) == 2
+    for log in job_logs:
+        assert f"tarvok-convert -j {threads} --quiet -o out in/" in log, log
     for name in ["a", "b"]:
         assert_valid_mzml(tmp_path / "out" / f"{name}.mzML")
 

@@ -37,6 +37,41 @@ def median_run(command, repetitions):
     return (statistics.median(r[0] for r in runs), max(r[1] for r in runs), statistics.median(r[2] for r in runs))
 
 
+def interleaved_medians(commands, repetitions):
+    """median_run of each command, their runs taken in turn, so that a change of
+    the machine's load falls on all of them alike."""
+    runs = {name: [] for name in commands}
+    for _ in range(repetitions):
+        for name, command in commands.items():
+            runs[name].append(timed(command))
+    return {name: (statistics.median(r[0] for r in done), max(r[1] for r in done),
+                   statistics.median(r[2] for r in done)) for name, done in runs.items()}
+
+
+def core_variants(convert, sample, out, repetitions):
+    """One sample converted on one core (-j 1) against two (-j 2), each pinned
+    with taskset, plain and in every compressed mode the converter has: for
+    each mode, {"one": median_run, "two": median_run}. Empty on a machine that
+    gives this process fewer than two cores."""
+    cores = sorted(os.sched_getaffinity(0))[:2]
+    if len(cores) < 2 or shutil.which("taskset") is None:
+        return {}
+    helped = subprocess.run([convert, "--help"], check=True, capture_output=True, text=True).stdout
+    modes = {"plain": [], "zlib": ["--zlib"]}
+    if "--numpress" in helped:
+        modes["numpress_zlib"] = ["--numpress", "--zlib"]
+    pinned = {"one": ["taskset", "-c", str(cores[0]), convert, "-j", "1"],
+              "two": ["taskset", "-c", f"{cores[0]},{cores[1]}", convert, "-j", "2"]}
+    result = {}
+    for mode, options in modes.items():
+        # The compressed modes are slow: fewer runs, the same median rule.
+        reps = repetitions if mode == "plain" else min(repetitions, 5)
+        result[mode] = interleaved_medians(
+            {cores_used: [*command, "-q", *options, "-o", str(out), str(sample)] for cores_used, command in pinned.items()},
+            reps)
+    return result
+
+
 def linked_samples(sample, directory, count):
     """The sample under `count` names, so that -j has that many samples."""
     directory.mkdir(exist_ok=True)
@@ -120,6 +155,11 @@ def main():
             choices[f"{name}_bytes"] = (choice_out / (sample.stem + suffix)).stat().st_size
             shutil.rmtree(choice_out)
 
+        cores_out = work / "cores"
+        cores_out.mkdir()
+        cores = core_variants(convert, sample, cores_out, repetitions)
+        shutil.rmtree(cores_out)
+
         copies = linked_samples(sample, sample.parent / "four-samples", 4)
         jobs_out = work / "jobs"
         jobs_out.mkdir()
@@ -140,6 +180,8 @@ def main():
         "zlib_s": zlib_s, "zlib_bytes": zlib_bytes, **choices, "jobs_1_s": jobs[1], "jobs_2_s": jobs[2],
         "floor": {name: value for name, value in floor.items() if name.endswith("_s")},
         "jobs_1_cpu_s": jobs_cpu[1], "jobs_2_cpu_s": jobs_cpu[2], "pymzml_read_s": pymzml_s, "tarvok_read_s": tarvok_s, "peaks": tarvok_peaks,
+        "cores": {mode: {used: {"s": run[0], "rss_bytes": run[1], "cpu_s": run[2]} for used, run in runs.items()}
+                  for mode, runs in cores.items()},
         "repetitions": repetitions, "output_fs": filesystem_of(work),
     }))
 

@@ -71,11 +71,19 @@ struct RunDescription {
     std::string software_version;
 };
 
+// One thread (the caller's) calls the writer. With `threads` above 1 the
+// spectra are encoded (their text, compression and base64) on that many
+// threads in all: the caller's and threads - 1 workers of the writer's own,
+// with up to 2 × threads spectra in flight, each held until its turn. The
+// document is still written, hashed and indexed in order on one thread, so
+// its bytes are the same for any number of threads; memory grows with the
+// threads times the largest spectrum.
 class Writer {
 public:
     // Writes everything up to the first spectrum. The sink must outlive the
-    // writer. Errors are errno values.
-    static std::expected<Writer, int> begin(ByteSink& sink, RunDescription run);
+    // writer. Errors are errno values. A worker that cannot be started leaves
+    // its share to the others (the caller's thread at least).
+    static std::expected<Writer, int> begin(ByteSink& sink, RunDescription run, std::size_t threads = 1);
 
     // One spectrum, with id "scan=<scan_number>". EINVAL, with nothing
     // written, for a spectrum that would make the document wrong: more than
@@ -83,15 +91,23 @@ public:
     // level 0 or one not announced, a scan number not above the last one.
     // Writes go on behind: a failed one is returned by a later add or by
     // finish. The user params follow the spectrum's own terms.
+    // Encoding is behind too with threads: a spectrum goes into the document
+    // by a later add or by finish; it is copied to be kept until then.
     std::expected<void, int> add(const melvane_core::SpectrumRecord& spectrum,
                                  std::span<const UserParam> user_params = {});
+
+    // As add, but with threads the spectrum's storage is taken instead of
+    // copied: `spectrum` comes back holding that of an earlier spectrum (or
+    // its own), to be refilled. Refused, it is left as it was.
+    std::expected<void, int> take(melvane_core::SpectrumRecord& spectrum, std::span<const UserParam> user_params = {});
 
     // The TIC chromatogram, the index, its offset and the checksum; then
     // flushes. Every spectrum announced must have been added (else EINVAL).
     // After a failed write every call returns that write's errno.
     std::expected<void, int> finish();
 
-    // Bytes of the document so far, those still buffered included.
+    // Bytes of the document so far, those still buffered included, those of
+    // spectra still being encoded not.
     std::uint64_t bytes_written() const;
 
     Writer(Writer&&) noexcept;

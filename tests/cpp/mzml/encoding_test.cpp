@@ -13,6 +13,7 @@
 #include "mzml/base64.hpp"
 #include "number_text.hpp"
 #include "output_stream.hpp"
+#include "text_buffer.hpp"
 
 namespace {
 
@@ -91,6 +92,22 @@ TEST(Base64, StreamedThroughAnyBufferSizeMatchesGlib)
             expected += '>';
             ASSERT_EQ(sink.text, expected) << "capacity " << capacity << ", " << n << " bytes";
             ASSERT_EQ(out.position(), sink.text.size());
+        }
+    }
+}
+
+// However far the text before it grew the buffer, the characters are those of one encoding.
+TEST(Base64, IntoAGrowingTextBufferMatchesGlib)
+{
+    for (const std::size_t before : {0U, 1U, 7U, 4096U}) {
+        for (const std::size_t n : {0U, 1U, 2U, 3U, 5U, 6U, 100U, 9999U}) {
+            const auto bytes = random_bytes(n, static_cast<std::uint32_t>(before * 31 + n));
+            const std::string lead(before, '<');
+            mzml::TextBuffer text;
+            text.put(lead);
+            text.put_base64(std::as_bytes(std::span(bytes)));
+            text.put(">");
+            ASSERT_EQ(text.text(), lead + glib_base64(bytes) + ">") << before << " bytes before, " << n << " bytes";
         }
     }
 }

@@ -71,6 +71,13 @@ std::string document(const std::vector<SpectrumRecord>& spectra, bool zlib)
     return sink.text;
 }
 
+SpectrumRecord copy_of(const SpectrumRecord& s)
+{
+    SpectrumRecord copy = spectrum(s.scan_number, s.ms_level, s.mz, s.intensity);
+    copy.retention_time_sec = s.retention_time_sec;
+    return copy;
+}
+
 std::string element(const std::string& doc, const std::string& start, const std::string& end)
 {
     const std::size_t from = doc.find(start);
@@ -296,7 +303,85 @@ TEST(Writer, RefusesWhatWouldBreakTheDocumentAndWritesNothingOfIt)
     EXPECT_EQ(writer->bytes_written(), 0U);
 }
 
-TEST(Writer, FailedWriteIsFinal)
+// Spectra of every size from none to 40,000 peaks, in no order of size, a few
+// with user params: more than the encoders' ring holds at once.
+std::vector<SpectrumRecord> varied_spectra()
+{
+    std::vector<SpectrumRecord> spectra;
+    std::uint32_t scan = 0;
+    for (std::uint32_t i = 0; i < 150; ++i) {
+        const std::size_t peaks = i % 7 == 0 ? 0 : i % 31 == 1 ? 40'000 : (i * 7919U) % 3000;
+        spectra.push_back(mzml_documents::random_spectrum(i, scan += 1 + i % 3, peaks));
+        spectra.back().ms_level = 1 + i % 2;
+    }
+    return spectra;
+}
+
+// Spectra encoded on any number of threads, added or taken, make the same document.
+TEST(ThreadedWriter, SameBytesForAnyThreadCount)
+{
+    const std::vector<SpectrumRecord> spectra = varied_spectra();
+    const mzml::UserParam mark[] = {{"damaged scan block", "reason"}};
+    const auto params_of = [&](const SpectrumRecord& s) {
+        return s.scan_number % 5 == 0 ? std::span<const mzml::UserParam>(mark) : std::span<const mzml::UserParam>();
+    };
+    for (const bool zlib : {false, true}) {
+        MemorySink single;
+        {
+            auto writer = mzml::Writer::begin(single, run_for(spectra.size(), zlib));
+            ASSERT_TRUE(writer.has_value());
+            for (const SpectrumRecord& s : spectra) {
+                ASSERT_TRUE(writer->add(s, params_of(s)).has_value());
+            }
+            ASSERT_TRUE(writer->finish().has_value());
+        }
+        ASSERT_NE(single.text.find("<userParam"), std::string::npos);
+        for (const std::size_t threads : {2U, 3U, 4U, 8U}) {
+            for (const bool take : {false, true}) {
+                MemorySink sink;
+                auto writer = mzml::Writer::begin(sink, run_for(spectra.size(), zlib), threads);
+                ASSERT_TRUE(writer.has_value());
+                SpectrumRecord held;
+                for (const SpectrumRecord& s : spectra) {
+                    if (take) {
+                        // Refilled in whatever storage came back, as a reader refills its record.
+                        held.mz.assign(s.mz.begin(), s.mz.end());
+                        held.intensity.assign(s.intensity.begin(), s.intensity.end());
+                        held.scan_number = s.scan_number;
+                        held.ms_level = s.ms_level;
+                        held.retention_time_sec = s.retention_time_sec;
+                        ASSERT_TRUE(writer->take(held, params_of(s)).has_value());
+                    } else {
+                        ASSERT_TRUE(writer->add(s, params_of(s)).has_value());
+                    }
+                }
+                ASSERT_TRUE(writer->finish().has_value());
+                EXPECT_EQ(writer->bytes_written(), sink.text.size());
+                EXPECT_TRUE(sink.text == single.text)
+                    << threads << " threads, " << (take ? "take" : "add") << (zlib ? ", zlib" : "");
+            }
+        }
+    }
+}
+
+// A refused spectrum is neither taken nor queued: the caller keeps it whole.
+TEST(ThreadedWriter, RefusedTakeLeavesTheSpectrum)
+{
+    MemorySink sink;
+    auto writer = mzml::Writer::begin(sink, run_for(3, false), 2);
+    ASSERT_TRUE(writer.has_value());
+    SpectrumRecord first = spectrum(4, 1, {1, 2}, {3, 4});
+    ASSERT_TRUE(writer->take(first).has_value());
+    SpectrumRecord repeated = spectrum(4, 1, {5, 6, 7}, {8, 9, 10});
+    EXPECT_EQ(writer->take(repeated).error(), EINVAL);
+    EXPECT_EQ(repeated.mz, (std::vector<double>{5, 6, 7}));
+    EXPECT_EQ(repeated.intensity, (std::vector<float>{8, 9, 10}));
+    EXPECT_EQ(writer->finish().error(), EINVAL) << "two spectra short";
+}
+
+class Threads : public ::testing::TestWithParam<std::size_t> {};
+
+TEST_P(Threads, FailedWriteIsFinal)
 {
     for (const std::size_t fail_after : {0U, 100U, 5'000U, 2'000'000U}) {
         MemorySink sink(fail_after);
@@ -304,7 +389,7 @@ TEST(Writer, FailedWriteIsFinal)
         for (std::uint32_t scan = 1; scan <= 8; ++scan) {
             spectra.push_back(mzml_documents::random_spectrum(scan, scan, 100'000));
         }
-        auto writer = mzml::Writer::begin(sink, run_for(spectra.size(), false));
+        auto writer = mzml::Writer::begin(sink, run_for(spectra.size(), false), GetParam());
         int failure = writer ? 0 : writer.error();
         for (std::size_t i = 0; failure == 0 && i < spectra.size(); ++i) {
             if (auto added = writer->add(spectra[i]); !added) {
@@ -326,9 +411,9 @@ TEST(Writer, FailedWriteIsFinal)
 }
 
 // Bytes are written behind the writer, on another thread: one dropped before
-// finish stops it without waiting for the sink to take the rest, and what the
-// sink got is the start of the document, in order.
-TEST(Writer, AbandonedWriterStopsAndLeavesAPrefix)
+// finish stops it (and its encoders) without waiting for the sink to take the
+// rest, and what the sink got is the start of the document, in order.
+TEST_P(Threads, AbandonedWriterStopsAndLeavesAPrefix)
 {
     std::vector<SpectrumRecord> spectra;
     for (std::uint32_t scan = 1; scan <= 12; ++scan) {
@@ -338,16 +423,20 @@ TEST(Writer, AbandonedWriterStopsAndLeavesAPrefix)
     for (const std::size_t added : {0U, 1U, 5U, 12U}) {
         MemorySink sink;
         {
-            auto writer = mzml::Writer::begin(sink, run_for(spectra.size(), false));
+            auto writer = mzml::Writer::begin(sink, run_for(spectra.size(), false), GetParam());
             ASSERT_TRUE(writer.has_value());
             for (std::size_t i = 0; i < added; ++i) {
-                ASSERT_TRUE(writer->add(spectra[i]).has_value());
+                SpectrumRecord s = copy_of(spectra[i]);
+                ASSERT_TRUE(writer->take(s).has_value());
             }
         }
         EXPECT_LT(sink.text.size(), whole.size()) << added;
         EXPECT_EQ(whole.compare(0, sink.text.size(), sink.text), 0) << added;
     }
 }
+
+INSTANTIATE_TEST_SUITE_P(Writer, Threads, ::testing::Values(1U, 4U),
+                         [](const auto& info) { return std::to_string(info.param) + "_threads"; });
 
 }  // namespace
 
