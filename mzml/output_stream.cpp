@@ -1,5 +1,6 @@
 #include "output_stream.hpp"
 
+#include <algorithm>
 #include <cstring>
 
 #include "mzml/base64.hpp"
@@ -30,10 +31,22 @@ void OutputStream::flush()
 
 char* OutputStream::room(std::size_t n)
 {
-    if (room_left() < n) {
-        hand_over();
+    if (room_left() >= n) {
+        return buffer_.data() + used_;
     }
-    return buffer_.data() + used_;
+    spill_.resize(std::max(spill_.size(), n));
+    spilling_ = true;
+    return spill_.data();
+}
+
+void OutputStream::advance(std::size_t n)
+{
+    if (!spilling_) {
+        used_ += n;
+        return;
+    }
+    spilling_ = false;
+    put(std::string_view(spill_.data(), n));
 }
 
 void OutputStream::put(std::string_view text)
@@ -53,7 +66,13 @@ void OutputStream::put_base64(std::span<const std::byte> bytes)
 {
     while (!bytes.empty()) {
         if (room_left() < 4) {
-            hand_over();
+            // The group across the buffer's end goes whole through put().
+            const std::size_t take = bytes.size() < 3 ? bytes.size() : 3;
+            char group[4];
+            base64_encode(bytes.first(take), group);
+            put(std::string_view(group, base64_length(take)));
+            bytes = bytes.subspan(take);
+            continue;
         }
         // Whole 3-byte groups until the last piece, so padding comes only at the end.
         const std::size_t fits = room_left() / 4 * 3;

@@ -5,6 +5,7 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "mzml/writer.hpp"
 #include "write_behind.hpp"
@@ -13,18 +14,19 @@ namespace mzml {
 
 // The document's bytes on their way to the sink: gathered into large writes,
 // counted, and hashed until the checksum is taken. Hashing and writing happen
-// behind, on another thread. The first failed write is kept and every later
-// byte is dropped, so callers check once per step.
+// behind, on other threads. Every write but the last before the checksum and
+// the last of all is a full buffer, so where the writes split the document
+// depends on its bytes alone, not on how they were put. The first failed
+// write is kept and every later byte is dropped, so callers check once per step.
 class OutputStream {
 public:
     OutputStream(ByteSink& sink, std::size_t capacity);
 
     void put(std::string_view text);
     void put_base64(std::span<const std::byte> bytes);
-    // At least n contiguous bytes to fill (n at most the capacity), then
-    // advance by what was filled.
+    // At least n contiguous bytes to fill, then advance by what was filled.
     char* room(std::size_t n);
-    void advance(std::size_t n) { used_ += n; }
+    void advance(std::size_t n);
 
     // Offset of the next byte in the document.
     std::uint64_t position() const { return flushed_ + used_; }
@@ -43,6 +45,9 @@ private:
     std::size_t used_ = 0;
     std::uint64_t flushed_ = 0;
     bool hashing_ = true;
+    // What room() gave when the buffer had too little left: put() after it.
+    std::vector<char> spill_;
+    bool spilling_ = false;
 };
 
 }  // namespace mzml

@@ -1,6 +1,7 @@
 """tarvok-convert on synthetic samples: the validators, pymzml against the
 module's spectra, our index and checksum check, failures, exit statuses,
 atomic outputs and progress."""
+import gzip
 import math
 import os
 import pty
@@ -421,17 +422,24 @@ def varied(tmp_path_factory, sample_writer):
     return sample_writer.scans(tmp_path_factory.mktemp("varied") / "varied.wiff", VARIED_SCANS)
 
 
-@pytest.mark.parametrize("options", [[], ["--zlib"]], ids=["plain", "zlib"])
+THREAD_MODES = [[], ["--zlib"], ["--numpress"], ["--numpress", "--zlib"], ["--gzip"]]
+
+
+@pytest.mark.parametrize("options", THREAD_MODES, ids=lambda options: "-".join(o[2:] for o in options) or "plain")
 def test_any_number_of_threads_writes_the_same_bytes(tmp_path, varied, options):
+    name = "varied.mzML.gz" if "--gzip" in options else "varied.mzML"
     written = {}
     for jobs in (1, 2, 4):
         out = tmp_path / f"j{jobs}"
         out.mkdir()
         result = convert(*options, "-j", jobs, "-o", out, varied)
         assert (result.returncode, result.stderr) == (0, b"")
-        written[jobs] = (out / "varied.mzML").read_bytes()
+        written[jobs] = (out / name).read_bytes()
     assert written[2] == written[1] and written[4] == written[1]
-    assert len(mzml_check.check_file(tmp_path / "j4" / "varied.mzML").spectra) == len(VARIED_SCANS)
+    document = tmp_path / "j4" / "varied.mzML"
+    if "--gzip" in options:
+        document.write_bytes(gzip.decompress(written[4]))
+    assert len(mzml_check.check_file(document).spectra) == len(VARIED_SCANS)
 
 
 @pytest.mark.parametrize("jobs", [1, 4])
