@@ -4,10 +4,8 @@ atomic outputs and progress."""
 import gzip
 import math
 import os
-import pty
 import re
 import resource
-import select
 import shutil
 import signal
 import struct
@@ -18,6 +16,7 @@ from pathlib import Path
 import pytest
 
 import mzml_check
+import terminal_run
 from conftest import CONVERT_TOOL, ASAN_RUNTIME_ENV, REPO, SHORT_READS_LIB
 from sample_files import BLOCK_HEADER, TERMINATOR, Scan, idx_record, idx_stream, scan_layout
 
@@ -703,23 +702,8 @@ def test_an_inner_fault_fails_its_sample_with_its_own_message(tmp_path, samples,
 
 def run_on_pty(arguments):
     """stderr on a pseudo-terminal: what it showed, and the exit status."""
-    leader, follower = pty.openpty()
-    process = subprocess.Popen([CONVERT_TOOL, *map(str, arguments)], stdout=subprocess.DEVNULL, stderr=follower)
-    os.close(follower)
-    shown = b""
-    while True:
-        ready, _, _ = select.select([leader], [], [], 30)
-        if not ready:
-            break
-        try:
-            chunk = os.read(leader, 65536)
-        except OSError:  # EIO once the last writer is gone
-            break
-        if not chunk:
-            break
-        shown += chunk
-    os.close(leader)
-    return shown, process.wait(timeout=30)
+    shown, status, _ = terminal_run.run_on_pty(CONVERT_TOOL, arguments)
+    return shown, status
 
 
 def test_progress_on_a_terminal(tmp_path, long_samples):

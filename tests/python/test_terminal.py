@@ -1,20 +1,13 @@
 """tarvok-convert's progress on a real pseudo-terminal of 40 columns: lines
 within the width, no more than the height allows, names made harmless."""
-import fcntl
 import os
-import pty
 import re
-import select
-import signal
-import struct
-import subprocess
-import termios
-import time
 import unicodedata
 
 import pytest
 
 from conftest import CONVERT_TOOL
+from terminal_run import run_on_pty
 
 ERASE = re.compile(rb"\x1b\[(\d+)F\x1b\[J")
 MORE = re.compile(r"  \+(\d+) more")
@@ -33,10 +26,6 @@ HOSTILE_STEMS = [
 
 def columns(text):
     return sum(0 if unicodedata.combining(c) else 2 if unicodedata.east_asian_width(c) in "WF" else 1 for c in text)
-
-
-def set_size(fd, rows, cols):
-    fcntl.ioctl(fd, termios.TIOCSWINSZ, struct.pack("HHHH", rows, cols, 0, 0))
 
 
 @pytest.fixture(scope="module")
@@ -58,31 +47,8 @@ def run_on_terminal(arguments, rows, cols, resize_to=None):
     offset in what was drawn where that happened."""
     if not CONVERT_TOOL.is_file():
         pytest.fail(f"tarvok-convert not built at {CONVERT_TOOL} (set TARVOK_CONVERT_TOOL)")
-    leader, follower = pty.openpty()
-    set_size(follower, rows, cols)
-    process = subprocess.Popen([CONVERT_TOOL, *arguments], stdout=subprocess.DEVNULL, stderr=follower)
-    os.close(follower)
-    shown = b""
-    resized_at = None
-    try:
-        while True:
-            ready, _, _ = select.select([leader], [], [], 30)
-            if not ready:
-                break
-            try:
-                chunk = os.read(leader, 65536)
-            except OSError:  # EIO once the last writer is gone
-                break
-            if not chunk:
-                break
-            shown += chunk
-            if resize_to is not None and resized_at is None and ERASE.search(shown):
-                set_size(leader, *resize_to)
-                resized_at = len(shown)
-                process.send_signal(signal.SIGWINCH)
-    finally:
-        os.close(leader)
-    assert process.wait(timeout=60) == 0, shown
+    shown, status, resized_at = run_on_pty(CONVERT_TOOL, arguments, (rows, cols), resize_to, ERASE.search)
+    assert status == 0, shown
     return shown, resized_at
 
 
