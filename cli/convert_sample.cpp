@@ -71,11 +71,6 @@ std::expected<mzml::SourceFile, std::string> source_file(const std::string& path
 // The mark a salvaged spectrum carries in the document, its value the reason.
 constexpr std::string_view damaged_block_param = "damaged scan block";
 
-std::string damage_text(const tarvok::BlockDamage& damage)
-{
-    return "scan " + std::to_string(damage.scan_number) + ": " + damage.reason;
-}
-
 // The writer refuses with EINVAL what would make the document wrong: a fault
 // of ours, not of the system, unless a write failed.
 std::string writer_failure(const std::string& wiff_path, const std::string& output_name, const FdSink& sink,
@@ -136,14 +131,14 @@ std::expected<void, std::string> stream_spectra(const Job& job, tarvok::Reader r
         const std::expected<bool, tarvok::Error> filled = spectra.next(spectrum);
         if (!filled) {
             const auto& damage = spectra.damage();
-            return std::unexpected(failure(job.wiff_path, damage ? damage_text(*damage) : filled.error().display()));
+            return std::unexpected(failure(job.wiff_path, damage ? tarvok::damage_text(*damage) : filled.error().display()));
         }
         if (!*filled) {
             break;
         }
         marks.clear();
         if (const auto& damage = spectra.damage()) {
-            progress.message(failure(job.wiff_path, "warning: " + damage_text(*damage)));
+            progress.message(failure(job.wiff_path, "warning: " + tarvok::damage_text(*damage)));
             marks.push_back({std::string(damaged_block_param), damage->reason});
         }
         if (test_fault("writer-misuse")) {

@@ -26,9 +26,14 @@ struct StrictSpectra::State {
         if (policy == DamagePolicy::salvage) {
             return std::nullopt;
         }
-        return Error::parse("scan " + std::to_string(scan_number) + ": " + damage->reason);
+        return Error::parse(damage_text(*damage));
     }
 };
+
+std::string damage_text(const BlockDamage& damage)
+{
+    return "scan " + std::to_string(damage.scan_number) + ": " + damage.reason;
+}
 
 StrictSpectra::StrictSpectra(Reader reader, DamagePolicy policy) : state_(std::make_unique<State>())
 {

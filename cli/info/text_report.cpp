@@ -3,6 +3,7 @@
 #include <cstdio>
 
 #include "summary_rows.hpp"
+#include "tarvok/strict_spectra.hpp"
 #include "text_forms.hpp"
 
 namespace info {
@@ -16,7 +17,7 @@ std::string text_block(const SampleSummary& summary)
         out += label + harmless_text(row.value) + "\n";
     }
     for (std::size_t i = 0; i < summary.damaged.size() && i < text_damage_lines; ++i) {
-        out += "    scan " + std::to_string(summary.damaged[i].scan_number) + ": " + summary.damaged[i].reason + "\n";
+        out += "    " + tarvok::damage_text(summary.damaged[i]) + "\n";
     }
     if (summary.damaged.size() > text_damage_lines) {
         out += "    and " + std::to_string(summary.damaged.size() - text_damage_lines) + " more (--json lists every one)\n";

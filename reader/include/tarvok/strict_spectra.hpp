@@ -24,6 +24,9 @@ struct BlockDamage {
     std::string reason;
 };
 
+// "scan N: <reason>", as messages and the refusal's Error show it.
+TARVOK_API std::string damage_text(const BlockDamage& damage);
+
 // What StrictSpectra does with a damaged block: report it as an Error, or
 // give the spectrum iter_spectra gives and report the damage beside it.
 enum class DamagePolicy { refuse, salvage };
