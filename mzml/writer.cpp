@@ -293,15 +293,28 @@ struct Encoder {
     std::vector<unsigned char> numpress_intensity;
 };
 
-// A spectrum on its way through the encoders, from add() to the document.
-struct Slot {
-    melvane_core::SpectrumRecord spectrum;
-    std::vector<UserParam> user_params;
-    std::size_t index = 0;
+// Consecutive spectra on their way through the encoders, from add() to the
+// document. A batch, not a spectrum, is the unit of work, so that handing
+// work between threads (a wake-up each way) costs little beside encoding it.
+struct Batch {
+    // Storage is kept across uses: only the first `count` are this batch's.
+    std::vector<melvane_core::SpectrumRecord> spectra;
+    std::vector<std::vector<UserParam>> user_params;
+    std::size_t count = 0;
+    std::size_t array_bytes = 0;
+    std::size_t first_index = 0;
     TextBuffer text;
-    double total_current = 0;
+    // Per spectrum: where its element starts in the text, and its total ion current.
+    std::vector<std::size_t> starts;
+    std::vector<double> total_currents;
     bool out_of_memory = false;
 };
+
+// A batch is handed on at this many spectra or array bytes, whichever comes
+// first: small enough that the threads times a batch stays a few MB, large
+// enough that small spectra do not each cost a hand-over.
+constexpr std::size_t batch_spectra = 64;
+constexpr std::size_t batch_array_bytes = std::size_t{256} << 10;
 
 }  // namespace
 
@@ -313,13 +326,15 @@ struct Writer::State {
 
     // Checks the spectrum as add() documents, and counts it in.
     std::expected<void, int> admit(const melvane_core::SpectrumRecord& s);
-    // The slot for the next spectrum, once the ring has room.
-    Slot& free_slot();
-    std::expected<void, int> submit(Slot& slot, std::span<const UserParam> user_params);
+    // The batch being filled, once the ring has room for it.
+    Batch& filling();
+    // Takes the admitted spectrum's place in the batch being filled; the
+    // batch goes to the encoders once full.
+    std::expected<void, int> enqueue(Batch& batch, std::span<const UserParam> user_params);
+    std::expected<void, int> submit();
     void encode(std::size_t slot, std::size_t thread) noexcept;
-    // The oldest spectrum in flight into the document, waiting for it if need be.
+    // The oldest batch in flight into the document, waiting for it if need be.
     void retire_oldest();
-    void append(std::string_view spectrum_text, double total_current);
     void chromatogram();
     void index();
     int error() const { return failure != 0 ? failure : out.error(); }
@@ -334,7 +349,7 @@ struct Writer::State {
     OutputStream out;
     RunDescription run;
     std::vector<Encoder> encoders;  // the caller's first
-    std::vector<Slot> slots;
+    std::vector<Batch> batches;
     int failure = 0;  // ENOMEM in an encoder
     // Per spectrum, for the chromatogram and the index: nothing else is kept.
     std::vector<std::uint64_t> offsets;
@@ -452,10 +467,10 @@ std::expected<Writer, int> Writer::begin(ByteSink& sink, RunDescription run, std
         }
     }
     if (threads > 1) {
-        // Two spectra per thread: one being encoded, one waiting its turn.
-        state->slots.resize(2 * threads);
+        // Two batches per thread: one being encoded, one waiting its turn.
+        state->batches.resize(2 * threads);
         State* st = state.get();
-        state->pool = std::make_unique<OrderedPool>(threads, state->slots.size(),
+        state->pool = std::make_unique<OrderedPool>(threads, state->batches.size(),
                                                     [st](std::size_t slot, std::size_t thread) { st->encode(slot, thread); });
     }
     // The count is the caller's word: reserve for it only up to a bound.
@@ -543,39 +558,48 @@ double Encoder::spectrum(Text& out, const melvane_core::SpectrumRecord& s, std::
     return summary.total;
 }
 
-void Writer::State::encode(std::size_t slot_number, std::size_t thread) noexcept
+void Writer::State::encode(std::size_t slot, std::size_t thread) noexcept
 {
-    Slot& slot = slots[slot_number];
-    const melvane_core::SpectrumRecord& s = slot.spectrum;
+    Batch& batch = batches[slot];
     try {
-        slot.text.clear();
+        batch.text.clear();
+        batch.starts.resize(batch.count);
+        batch.total_currents.resize(batch.count);
         // The arrays uncompressed and the terms around them: storage grows once, if at all.
-        slot.text.reserve(base64_length(s.mz.size() * sizeof(double)) +
-                          base64_length(s.intensity.size() * sizeof(float)) + 4096);
-        slot.total_current = encoders[thread].spectrum(slot.text, s, slot.index, slot.user_params);
-        slot.out_of_memory = false;
+        std::size_t expected = 0;
+        for (std::size_t k = 0; k < batch.count; ++k) {
+            const melvane_core::SpectrumRecord& s = batch.spectra[k];
+            expected += base64_length(s.mz.size() * sizeof(double)) + base64_length(s.intensity.size() * sizeof(float)) + 4096;
+        }
+        batch.text.reserve(expected);
+        for (std::size_t k = 0; k < batch.count; ++k) {
+            batch.text.put("        ");
+            batch.starts[k] = batch.text.text().size();
+            batch.total_currents[k] =
+                encoders[thread].spectrum(batch.text, batch.spectra[k], batch.first_index + k, batch.user_params[k]);
+        }
+        batch.out_of_memory = false;
     } catch (const std::exception&) {
         // Only allocation can fail here (bad_alloc, or length_error for a size beyond any).
-        slot.out_of_memory = true;
+        batch.out_of_memory = true;
     }
-}
-
-void Writer::State::append(std::string_view spectrum_text, double total_current)
-{
-    out.put("        ");
-    offsets.push_back(out.position());
-    currents.push_back(total_current);
-    out.put(spectrum_text);
 }
 
 void Writer::State::retire_oldest()
 {
-    const Slot& slot = slots[pool->wait_oldest()];
-    if (slot.out_of_memory) {
+    Batch& batch = batches[pool->wait_oldest()];
+    if (batch.out_of_memory) {
         failure = ENOMEM;
     } else if (failure == 0) {
-        append(slot.text.text(), slot.total_current);
+        const std::uint64_t base = out.position();
+        for (std::size_t k = 0; k < batch.count; ++k) {
+            offsets.push_back(base + batch.starts[k]);
+            currents.push_back(batch.total_currents[k]);
+        }
+        out.put(batch.text.text());
     }
+    batch.count = 0;
+    batch.array_bytes = 0;
     pool->release_oldest();
 }
 
@@ -599,18 +623,36 @@ std::expected<void, int> Writer::State::admit(const melvane_core::SpectrumRecord
     return {};
 }
 
-Slot& Writer::State::free_slot()
+Batch& Writer::State::filling()
 {
     while (pool->full()) {
         retire_oldest();
     }
-    return slots[pool->next_slot()];
+    Batch& batch = batches[pool->next_slot()];
+    if (batch.count == batch.spectra.size()) {
+        batch.spectra.emplace_back();
+        batch.user_params.emplace_back();
+    }
+    return batch;
 }
 
-std::expected<void, int> Writer::State::submit(Slot& slot, std::span<const UserParam> user_params)
+std::expected<void, int> Writer::State::enqueue(Batch& batch, std::span<const UserParam> user_params)
 {
-    slot.index = scan_numbers.size() - 1;
-    slot.user_params.assign(user_params.begin(), user_params.end());
+    if (batch.count == 0) {
+        batch.first_index = scan_numbers.size() - 1;
+    }
+    const melvane_core::SpectrumRecord& s = batch.spectra[batch.count];
+    batch.user_params[batch.count].assign(user_params.begin(), user_params.end());
+    batch.array_bytes += s.mz.size() * sizeof(double) + s.intensity.size() * sizeof(float);
+    ++batch.count;
+    if (batch.count < batch_spectra && batch.array_bytes < batch_array_bytes) {
+        return status();
+    }
+    return submit();
+}
+
+std::expected<void, int> Writer::State::submit()
+{
     pool->submit();
     // What is ready goes out now, so that writing keeps pace with encoding.
     while (!pool->empty() && pool->oldest_done()) {
@@ -636,13 +678,14 @@ std::expected<void, int> Writer::add(const melvane_core::SpectrumRecord& s, std:
         return st.status();
     }
     // Only what the encoder reads.
-    Slot& slot = st.free_slot();
-    slot.spectrum.scan_number = s.scan_number;
-    slot.spectrum.ms_level = s.ms_level;
-    slot.spectrum.retention_time_sec = s.retention_time_sec;
-    slot.spectrum.mz.assign(s.mz.begin(), s.mz.end());
-    slot.spectrum.intensity.assign(s.intensity.begin(), s.intensity.end());
-    return st.submit(slot, user_params);
+    Batch& batch = st.filling();
+    melvane_core::SpectrumRecord& kept = batch.spectra[batch.count];
+    kept.scan_number = s.scan_number;
+    kept.ms_level = s.ms_level;
+    kept.retention_time_sec = s.retention_time_sec;
+    kept.mz.assign(s.mz.begin(), s.mz.end());
+    kept.intensity.assign(s.intensity.begin(), s.intensity.end());
+    return st.enqueue(batch, user_params);
 }
 
 std::expected<void, int> Writer::take(melvane_core::SpectrumRecord& spectrum, std::span<const UserParam> user_params)
@@ -654,9 +697,9 @@ std::expected<void, int> Writer::take(melvane_core::SpectrumRecord& spectrum, st
     if (auto admitted = st.admit(spectrum); !admitted) {
         return admitted;
     }
-    Slot& slot = st.free_slot();
-    std::swap(slot.spectrum, spectrum);
-    return st.submit(slot, user_params);
+    Batch& batch = st.filling();
+    std::swap(batch.spectra[batch.count], spectrum);
+    return st.enqueue(batch, user_params);
 }
 
 std::expected<void, int> Writer::finish()
@@ -670,6 +713,10 @@ std::expected<void, int> Writer::finish()
     }
     if (st.finished || st.scan_numbers.size() != st.run.spectrum_count) {
         return std::unexpected(EINVAL);
+    }
+    // A batch part filled is there only while the ring has room.
+    if (st.pool && !st.pool->full() && st.batches[st.pool->next_slot()].count > 0) {
+        st.pool->submit();
     }
     while (st.pool && !st.pool->empty()) {
         st.retire_oldest();

@@ -74,7 +74,8 @@ struct RunDescription {
 // One thread (the caller's) calls the writer. With `threads` above 1 the
 // spectra are encoded (their text, compression and base64) on that many
 // threads in all: the caller's and threads - 1 workers of the writer's own,
-// with up to 2 × threads spectra in flight, each held until its turn. The
+// with up to 2 × threads batches of consecutive spectra in flight (a batch
+// closes at 64 spectra or 256 KiB of arrays), each held until its turn. The
 // document is still written, hashed and indexed in order on one thread, so
 // its bytes are the same for any number of threads; memory grows with the
 // threads times the largest spectrum.

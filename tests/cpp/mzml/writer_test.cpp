@@ -304,13 +304,14 @@ TEST(Writer, RefusesWhatWouldBreakTheDocumentAndWritesNothingOfIt)
 }
 
 // Spectra of every size from none to 40,000 peaks, in no order of size, a few
-// with user params: more than the encoders' ring holds at once.
+// with user params: more than the encoders' ring holds at once, in batches
+// closed by their bytes and, for the small ones at the end, by their count.
 std::vector<SpectrumRecord> varied_spectra()
 {
     std::vector<SpectrumRecord> spectra;
     std::uint32_t scan = 0;
-    for (std::uint32_t i = 0; i < 150; ++i) {
-        const std::size_t peaks = i % 7 == 0 ? 0 : i % 31 == 1 ? 40'000 : (i * 7919U) % 3000;
+    for (std::uint32_t i = 0; i < 350; ++i) {
+        const std::size_t peaks = i >= 150 ? i % 20 : i % 7 == 0 ? 0 : i % 31 == 1 ? 40'000 : (i * 7919U) % 3000;
         spectra.push_back(mzml_documents::random_spectrum(i, scan += 1 + i % 3, peaks));
         spectra.back().ms_level = 1 + i % 2;
     }
