@@ -358,7 +358,7 @@ struct Writer::State {
     std::vector<double> currents;
     bool finished = false;
     // Last, so that its workers stop before what they use goes.
-    std::unique_ptr<OrderedPool> pool;  // none: spectra are encoded by add() itself
+    std::unique_ptr<OrderedPool> pool;
 };
 
 template <class Text>
@@ -466,13 +466,13 @@ std::expected<Writer, int> Writer::begin(ByteSink& sink, RunDescription run, std
             }
         }
     }
-    if (threads > 1) {
-        // Two batches per thread: one being encoded, one waiting its turn.
-        state->batches.resize(2 * threads);
-        State* st = state.get();
-        state->pool = std::make_unique<OrderedPool>(threads, state->batches.size(),
-                                                    [st](std::size_t slot, std::size_t thread) { st->encode(slot, thread); });
-    }
+    // Two batches per thread: one being encoded, one waiting its turn. With
+    // one thread the caller encodes each when the other is full, so the
+    // batches, and so the writes, are the same for any thread count.
+    state->batches.resize(2 * threads);
+    State* st = state.get();
+    state->pool = std::make_unique<OrderedPool>(threads, state->batches.size(),
+                                                [st](std::size_t slot, std::size_t thread) { st->encode(slot, thread); });
     // The count is the caller's word: reserve for it only up to a bound.
     const std::size_t expected = std::min<std::size_t>(state->run.spectrum_count, std::size_t{1} << 20);
     state->offsets.reserve(expected + 1);
@@ -596,7 +596,7 @@ void Writer::State::retire_oldest()
             offsets.push_back(base + batch.starts[k]);
             currents.push_back(batch.total_currents[k]);
         }
-        out.put(batch.text.text());
+        out.pass_through(batch.text);
     }
     batch.count = 0;
     batch.array_bytes = 0;
@@ -670,13 +670,6 @@ std::expected<void, int> Writer::add(const melvane_core::SpectrumRecord& s, std:
     if (auto admitted = st.admit(s); !admitted) {
         return admitted;
     }
-    if (!st.pool) {
-        // Straight into the document.
-        st.out.put("        ");
-        st.offsets.push_back(st.out.position());
-        st.currents.push_back(st.encoders.front().spectrum(st.out, s, st.scan_numbers.size() - 1, user_params));
-        return st.status();
-    }
     // Only what the encoder reads.
     Batch& batch = st.filling();
     melvane_core::SpectrumRecord& kept = batch.spectra[batch.count];
@@ -690,8 +683,8 @@ std::expected<void, int> Writer::add(const melvane_core::SpectrumRecord& s, std:
 
 std::expected<void, int> Writer::take(melvane_core::SpectrumRecord& spectrum, std::span<const UserParam> user_params)
 {
-    if (!state_ || !state_->pool) {
-        return add(spectrum, user_params);
+    if (!state_) {
+        return std::unexpected(EINVAL);
     }
     State& st = *state_;
     if (auto admitted = st.admit(spectrum); !admitted) {
@@ -715,10 +708,10 @@ std::expected<void, int> Writer::finish()
         return std::unexpected(EINVAL);
     }
     // A batch part filled is there only while the ring has room.
-    if (st.pool && !st.pool->full() && st.batches[st.pool->next_slot()].count > 0) {
+    if (!st.pool->full() && st.batches[st.pool->next_slot()].count > 0) {
         st.pool->submit();
     }
-    while (st.pool && !st.pool->empty()) {
+    while (!st.pool->empty()) {
         st.retire_oldest();
     }
     if (st.error() != 0) {
