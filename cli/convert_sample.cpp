@@ -85,7 +85,8 @@ std::string writer_failure(const std::string& wiff_path, const std::string& outp
 // Reads every spectrum into the writer; the failure names the input for a
 // read and the output for a write.
 std::expected<void, std::string> stream_spectra(const Job& job, tarvok::Reader reader, FdSink& sink,
-                                                std::size_t slot, std::size_t threads, Progress& progress)
+                                                std::size_t slot, ThreadShares& shares, std::size_t& threads,
+                                                Progress& progress)
 {
     mzml::RunDescription run;
     run.sample_name = reader.sample_name;
@@ -115,13 +116,18 @@ std::expected<void, std::string> stream_spectra(const Job& job, tarvok::Reader r
         }
         gzip.emplace(*std::move(compressing));
     }
-    auto writer = mzml::Writer::begin(gzip ? static_cast<mzml::ByteSink&>(*gzip) : sink, std::move(run), threads);
+    auto writer = mzml::Writer::begin(gzip ? static_cast<mzml::ByteSink&>(*gzip) : sink, std::move(run), threads,
+                                      shares.threads());
     if (!writer) {
         return std::unexpected(os_failure(output_name, writer.error()));
     }
     melvane_core::SpectrumRecord spectrum;
     std::vector<mzml::UserParam> marks;
     while (true) {
+        if (const std::size_t more = shares.more(); more > 0) {
+            threads += more;
+            writer->raise_threads(threads);
+        }
         // Filtered out: the block is not even read.
         if (spectra.position() < selection.kept.size() && !selection.kept[spectra.position()]) {
             spectra.skip();
@@ -161,8 +167,8 @@ std::expected<void, std::string> stream_spectra(const Job& job, tarvok::Reader r
 
 }  // namespace
 
-std::expected<Converted, std::string> convert_sample(const Job& job, std::size_t slot, std::size_t threads,
-                                                     Progress& progress)
+std::expected<Converted, std::string> convert_sample(const Job& job, std::size_t slot, ThreadShares& shares,
+                                                     std::size_t& threads, Progress& progress)
 {
     std::expected<tarvok::Reader, tarvok::Error> reader = tarvok::Reader::open(job.wiff_path);
     if (!reader) {
@@ -178,7 +184,7 @@ std::expected<Converted, std::string> convert_sample(const Job& job, std::size_t
 
     if (job.output_path == "-") {
         FdSink sink(STDOUT_FILENO);
-        if (auto streamed = stream_spectra(job, *std::move(reader), sink, slot, threads, progress); !streamed) {
+        if (auto streamed = stream_spectra(job, *std::move(reader), sink, slot, shares, threads, progress); !streamed) {
             return std::unexpected(streamed.error());
         }
         return converted;
@@ -189,7 +195,7 @@ std::expected<Converted, std::string> convert_sample(const Job& job, std::size_t
         return std::unexpected(os_failure(job.output_path, output.error()));
     }
     FdSink sink(output->fd());
-    if (auto streamed = stream_spectra(job, *std::move(reader), sink, slot, threads, progress); !streamed) {
+    if (auto streamed = stream_spectra(job, *std::move(reader), sink, slot, shares, threads, progress); !streamed) {
         return std::unexpected(streamed.error());
     }
     if (auto committed = output->commit(); !committed) {

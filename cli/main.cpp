@@ -77,14 +77,15 @@ std::string summary_line(std::size_t converted, std::size_t failed, std::uint64_
 
 // An exception is the failure of its sample alone: the output is abandoned
 // as on any other failure, and the other samples go on.
-std::expected<convert::Converted, std::string> convert_guarded(const Job& job, std::size_t slot, std::size_t threads,
+std::expected<convert::Converted, std::string> convert_guarded(const Job& job, std::size_t slot,
+                                                               convert::ThreadShares& shares, std::size_t& threads,
                                                                convert::Progress& progress)
 {
     const auto failure = [&](const std::string& text) {
         return std::unexpected("tarvok-convert: " + job.wiff_path + ": " + text);
     };
     try {
-        return convert::convert_sample(job, slot, threads, progress);
+        return convert::convert_sample(job, slot, shares, threads, progress);
     } catch (const std::bad_alloc&) {
         return failure("out of memory");
     } catch (const std::exception& error) {
@@ -121,8 +122,9 @@ int run(const convert::Options& options)
     std::atomic<std::uint64_t> scan_bytes{0};
     const auto work = [&](std::size_t slot) {
         while (const auto start = shares.next()) {
-            const auto converted = convert_guarded((*jobs)[start->sample], slot, start->threads, progress);
-            shares.give_back(start->threads);
+            std::size_t threads_held = start->threads;
+            const auto converted = convert_guarded((*jobs)[start->sample], slot, shares, threads_held, progress);
+            shares.give_back(threads_held);
             if (converted) {
                 scan_bytes += converted->scan_bytes;
             } else {

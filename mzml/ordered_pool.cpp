@@ -1,5 +1,6 @@
 #include "ordered_pool.hpp"
 
+#include <algorithm>
 #include <system_error>
 #include <utility>
 
@@ -8,13 +9,30 @@ namespace mzml {
 OrderedPool::OrderedPool(std::size_t threads, std::size_t slots, Job job)
     : job_(std::move(job)), states_(slots, State::free)
 {
-    for (std::size_t thread = 1; thread < threads; ++thread) {
+    grow(threads);
+}
+
+void OrderedPool::grow(std::size_t threads)
+{
+    for (std::size_t thread = workers_.size() + 1; thread < threads; ++thread) {
         try {
             workers_.emplace_back([this, thread] { work(thread); });
         } catch (const std::system_error&) {
             // Fewer workers: the owner runs what they would have.
             break;
         }
+    }
+    wanted_ring_ = std::max(wanted_ring_, std::min(states_.size(), 2 * std::max<std::size_t>(threads, 1)));
+    if (ring_ == 0) {
+        ring_ = wanted_ring_;
+    }
+    widen_ring();
+}
+
+void OrderedPool::widen_ring()
+{
+    if (wanted_ring_ > ring_ && oldest_ + outstanding_ < ring_) {
+        ring_ = wanted_ring_;
     }
 }
 
@@ -92,8 +110,9 @@ void OrderedPool::release_oldest()
         const std::lock_guard lock(mutex_);
         states_[oldest_] = State::free;
     }
-    oldest_ = (oldest_ + 1) % states_.size();
+    oldest_ = (oldest_ + 1) % ring_;
     --outstanding_;
+    widen_ring();
 }
 
 }  // namespace mzml

@@ -15,7 +15,10 @@ namespace mzml {
 // reused only after the caller has taken its result back, so memory stays
 // bounded by the ring. The calling thread is one of the pool's threads: while
 // it waits for the oldest job it runs queued ones itself, so a pool whose
-// workers could not all be started still gets everything done.
+// workers could not all be started still gets everything done. The ring
+// in use holds two slots per thread, up to the slots given: a pool given
+// more threads later keeps more jobs going, and one that never is touches
+// no more slots than it needs.
 //
 // One thread (the owner) calls everything but the job itself.
 class OrderedPool {
@@ -30,10 +33,14 @@ public:
     OrderedPool(const OrderedPool&) = delete;
     OrderedPool& operator=(const OrderedPool&) = delete;
 
-    bool full() const { return outstanding_ == states_.size(); }
+    // Starts workers until the pool has `threads` threads (no fewer than it
+    // has); those that cannot be started are left out.
+    void grow(std::size_t threads);
+
+    bool full() const { return outstanding_ == ring_; }
     bool empty() const { return outstanding_ == 0; }
     // The slot the next job is to be filled in; only while not full().
-    std::size_t next_slot() const { return (oldest_ + outstanding_) % states_.size(); }
+    std::size_t next_slot() const { return (oldest_ + outstanding_) % ring_; }
     // Queues the job filled in next_slot().
     void submit();
     // Whether the oldest job has finished, without waiting; only while not empty().
@@ -53,6 +60,11 @@ private:
     std::vector<State> states_;  // guarded by mutex_
     std::size_t oldest_ = 0;       // the owner's alone
     std::size_t outstanding_ = 0;  // the owner's alone
+    std::size_t ring_ = 0;         // the owner's alone: slots in use
+    std::size_t wanted_ring_ = 0;  // the owner's alone
+    // Takes the larger ring once the jobs in flight and the next slot do
+    // not wrap around the end of the one in use, so no slot changes place.
+    void widen_ring();
     std::mutex mutex_;
     std::condition_variable queued_;    // a job queued, or stop
     std::condition_variable finished_;  // a job done

@@ -444,7 +444,8 @@ void Writer::State::index()
     out.put("</offset>\n    </index>\n  </indexList>\n");
 }
 
-std::expected<Writer, int> Writer::begin(ByteSink& sink, RunDescription run, std::size_t threads)
+std::expected<Writer, int> Writer::begin(ByteSink& sink, RunDescription run, std::size_t threads,
+                                         std::size_t most_threads)
 {
     std::vector<FileLocation> locations;
     for (const SourceFile& file : run.source_files) {
@@ -456,7 +457,9 @@ std::expected<Writer, int> Writer::begin(ByteSink& sink, RunDescription run, std
     }
     auto state = std::make_unique<State>(sink, std::move(run));
     threads = std::max<std::size_t>(threads, 1);
-    state->encoders.resize(threads);
+    // Storage for the most from the start: the workers index it while more join.
+    most_threads = std::max(most_threads, threads);
+    state->encoders.resize(most_threads);
     for (Encoder& encoder : state->encoders) {
         encoder.numpress_arrays = state->run.numpress;
         if (state->run.zlib) {
@@ -469,7 +472,7 @@ std::expected<Writer, int> Writer::begin(ByteSink& sink, RunDescription run, std
     // Two batches per thread: one being encoded, one waiting its turn. With
     // one thread the caller encodes each when the other is full, so the
     // batches, and so the writes, are the same for any thread count.
-    state->batches.resize(2 * threads);
+    state->batches.resize(2 * most_threads);
     State* st = state.get();
     state->pool = std::make_unique<OrderedPool>(threads, state->batches.size(),
                                                 [st](std::size_t slot, std::size_t thread) { st->encode(slot, thread); });
@@ -736,6 +739,13 @@ std::expected<void, int> Writer::finish()
         return std::unexpected(out.error());
     }
     return {};
+}
+
+void Writer::raise_threads(std::size_t threads)
+{
+    if (state_) {
+        state_->pool->grow(std::min(threads, state_->encoders.size()));
+    }
 }
 
 std::uint64_t Writer::bytes_written() const { return state_ ? state_->out.position() : 0; }

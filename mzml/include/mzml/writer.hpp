@@ -83,8 +83,14 @@ class Writer {
 public:
     // Writes everything up to the first spectrum. The sink must outlive the
     // writer. Errors are errno values. A worker that cannot be started leaves
-    // its share to the others (the caller's thread at least).
-    static std::expected<Writer, int> begin(ByteSink& sink, RunDescription run, std::size_t threads = 1);
+    // its share to the others (the caller's thread at least). The writer can
+    // be given up to `most_threads` threads later (no fewer than `threads`).
+    static std::expected<Writer, int> begin(ByteSink& sink, RunDescription run, std::size_t threads = 1,
+                                            std::size_t most_threads = 0);
+
+    // Encodes on `threads` threads from now on, at most the most given to
+    // begin; never fewer than before.
+    void raise_threads(std::size_t threads);
 
     // One spectrum, with id "scan=<scan_number>". EINVAL, with nothing
     // written, for a spectrum that would make the document wrong: more than

@@ -66,3 +66,37 @@ TEST(ThreadShares, OneSampleTakesThemAllAndTheLastToStartWhatIsLeft)
 }
 
 }  // namespace
+
+// Once no sample is left to start, the threads of those that finish go to those still running.
+TEST(ThreadShares, FinishedSamplesThreadsGoToThoseRunning)
+{
+    struct Case {
+        std::size_t threads;
+        std::size_t samples;
+        std::size_t finishing;               // the started sample that finishes first
+        std::vector<std::size_t> more;       // what the others still running get, in turn
+    };
+    const Case cases[] = {
+        {4, 2, 0, {2}},
+        {2, 2, 1, {1}},
+        {5, 3, 0, {1, 0}},     // started 1, 2, 2: the one thread freed goes to the first to ask
+        {8, 3, 2, {2, 1}},     // started 2, 3, 3: three freed, shared by the two left
+        {3, 1, 0, {}},
+    };
+    for (const Case& c : cases) {
+        convert::ThreadShares shares(c.threads, c.samples);
+        std::vector<std::size_t> held;
+        while (const auto next = shares.next()) {
+            // None while a sample is left to start.
+            EXPECT_EQ(shares.more(), 0U);
+            held.push_back(next->threads);
+        }
+        shares.give_back(held[c.finishing]);
+        std::vector<std::size_t> got;
+        for (std::size_t i = 0; i + 1 < held.size(); ++i) {
+            got.push_back(shares.more());
+        }
+        EXPECT_EQ(got, c.more) << c.threads << " threads, " << c.samples << " samples";
+        EXPECT_EQ(shares.more(), 0U) << "all given out";
+    }
+}

@@ -318,7 +318,8 @@ std::vector<SpectrumRecord> varied_spectra()
     return spectra;
 }
 
-// Spectra encoded on any number of threads, added or taken, make the same document.
+// Spectra encoded on any number of threads, added or taken, make the same
+// document, also when the writer gets more threads part way.
 TEST(ThreadedWriter, SameBytesForAnyThreadCount)
 {
     const std::vector<SpectrumRecord> spectra = varied_spectra();
@@ -337,13 +338,18 @@ TEST(ThreadedWriter, SameBytesForAnyThreadCount)
             ASSERT_TRUE(writer->finish().has_value());
         }
         ASSERT_NE(single.text.find("<userParam"), std::string::npos);
-        for (const std::size_t threads : {2U, 3U, 4U, 8U}) {
+        // {threads at first, threads from a third of the spectra on}
+        const std::pair<std::size_t, std::size_t> plans[] = {{2, 2}, {3, 3}, {4, 4}, {8, 8}, {1, 4}, {2, 3}};
+        for (const auto [threads, raised] : plans) {
             for (const bool take : {false, true}) {
                 MemorySink sink;
-                auto writer = mzml::Writer::begin(sink, run_for(spectra.size(), zlib), threads);
+                auto writer = mzml::Writer::begin(sink, run_for(spectra.size(), zlib), threads, raised);
                 ASSERT_TRUE(writer.has_value());
                 SpectrumRecord held;
                 for (const SpectrumRecord& s : spectra) {
+                    if (&s == &spectra[spectra.size() / 3]) {
+                        writer->raise_threads(raised);
+                    }
                     if (take) {
                         // Refilled in whatever storage came back, as a reader refills its record.
                         held.mz.assign(s.mz.begin(), s.mz.end());
@@ -359,7 +365,8 @@ TEST(ThreadedWriter, SameBytesForAnyThreadCount)
                 ASSERT_TRUE(writer->finish().has_value());
                 EXPECT_EQ(writer->bytes_written(), sink.text.size());
                 EXPECT_TRUE(sink.text == single.text)
-                    << threads << " threads, " << (take ? "take" : "add") << (zlib ? ", zlib" : "");
+                    << threads << " then " << raised << " threads, " << (take ? "take" : "add")
+                    << (zlib ? ", zlib" : "");
             }
         }
     }
