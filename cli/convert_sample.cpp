@@ -110,7 +110,7 @@ std::expected<void, std::string> stream_spectra(const Job& job, tarvok::Reader r
     const std::string output_name = job.output_path == "-" ? "<stdout>" : job.output_path;
     std::optional<mzml::GzipSink> gzip;
     if (job.gzip) {
-        auto compressing = mzml::GzipSink::over(sink);
+        auto compressing = mzml::GzipSink::over(sink, threads);
         if (!compressing) {
             return std::unexpected(os_failure(output_name, compressing.error()));
         }

@@ -30,7 +30,7 @@ ensure_packages() {
 }
 
 BUILD_PACKAGES=(g++ meson ninja-build pkg-config libgsf-1-dev libglib2.0-dev libdeflate-dev libmsnumpress-dev libcli11-dev nettle-dev scdoc python3-dev python3-mesonpy python3-pip)
-DEV_PACKAGES=(libgtest-dev libbenchmark-dev python3-pytest python3-olefile libxml2-utils openms-common topp python3-pymzml strace chromium)
+DEV_PACKAGES=(libgtest-dev zlib1g-dev libbenchmark-dev python3-pytest python3-olefile libxml2-utils openms-common topp python3-pymzml strace chromium)
 # the workflow's tests
 WORKFLOW_PACKAGES=(snakemake)
 
