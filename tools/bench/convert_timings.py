@@ -4,8 +4,8 @@ usage: convert_timings.py BUILD_DIR SAMPLE.wiff REPETITIONS OUTPUT_DIR
 The tarvok module must be importable (PYTHONPATH). Outputs go to a fresh
 directory under OUTPUT_DIR, removed at the end: a tmpfs there measures the
 converter rather than the disk, which other users of the machine share. Every
-timed conversion starts after sync(), so that no run pays for the write-back
-of the one before.
+timed conversion starts after sync() and with its output removed, so that no
+run pays for the write-back of the one before, nor for freeing its file.
 """
 
 import json
@@ -19,8 +19,21 @@ import time
 from pathlib import Path
 
 
+def clear_output(command):
+    """Removes what an earlier run of the command wrote into its -o directory:
+    each run then writes new files, as a conversion of a new sample does, and
+    freeing the pages of the files it would replace is no part of its time."""
+    if "-o" in command:
+        directory = Path(command[command.index("-o") + 1])
+        if directory.is_dir():
+            for entry in directory.iterdir():
+                if entry.is_file():
+                    entry.unlink()
+
+
 def timed(command):
     """Wall seconds, peak resident bytes and CPU seconds of one run of the command."""
+    clear_output(command)
     os.sync()
     start = time.perf_counter()
     process = subprocess.Popen(command, stdout=subprocess.DEVNULL)

@@ -64,20 +64,25 @@ std::pair<double, double> interleaved_medians(int repetitions, First&& first, Se
     return {median(std::move(first_times)), median(std::move(second_times))};
 }
 
-// The same median over the process's CPU time (user and system).
+// The process's CPU time (user and system) that one run of the work took.
 template <class Work>
-double median_cpu_seconds(int repetitions, Work&& work)
+double cpu_seconds_of(Work& work)
 {
     const auto cpu_now = [] {
         timespec now{};
         ::clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &now);
         return static_cast<double>(now.tv_sec) + static_cast<double>(now.tv_nsec) * 1e-9;
     };
-    return median_of(repetitions, [&] {
-        const double start = cpu_now();
-        work();
-        return cpu_now() - start;
-    });
+    const double start = cpu_now();
+    work();
+    return cpu_now() - start;
+}
+
+// The same median over the process's CPU time.
+template <class Work>
+double median_cpu_seconds(int repetitions, Work&& work)
+{
+    return median_of(repetitions, [&] { return cpu_seconds_of(work); });
 }
 
 }  // namespace bench
