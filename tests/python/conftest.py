@@ -28,7 +28,8 @@ sys.path.insert(0, str(MODULE_DIR))
 # nothing and take far longer; the ASan tree's programs are instrumented
 # themselves, and there they run.
 PROGRAM_TESTS = ["test_mzml_documents.py", "test_convert.py", "test_convert_choices.py", "test_names.py",
-                 "test_terminal.py", "test_workflow.py", "test_tally.py", "test_info.py", "test_info_report.py"]
+                 "test_terminal.py", "test_workflow.py", "test_tally.py", "test_bench_report.py", "test_info.py",
+                 "test_info_report.py"]
 INSTRUMENTED = os.environ.get("TARVOK_INSTRUMENTED", "")
 collect_ignore = PROGRAM_TESTS if INSTRUMENTED == "memcheck" else []
 

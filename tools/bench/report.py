@@ -1,6 +1,7 @@
 """Turns the stage timings of one scripts/bench run into rates and ratios.
 
 usage: report.py BUILD_DIR NATIVE_JSON PYTHON_JSON CONVERT_JSON INFO_JSON [MICRO_JSON] [--json]
+       report.py --large LARGE_JSON [--json]
 Every MB/s figure is 10^6 bytes of the sample's scan-data file per second of
 the stage, so the figures compare directly; every ratio is between times of
 this one run.
@@ -14,6 +15,10 @@ import subprocess
 import sys
 
 MB = 1e6
+# The scale goals: a 2 GiB sample converts at the bench sample's pace per MB,
+# within this factor, in at most this much resident memory.
+LARGE_PER_MB_GOAL = 1.25
+LARGE_RSS_MB_GOAL = 64
 
 
 def cpu_model():
@@ -218,7 +223,65 @@ def print_table(result):
         print(f"  {name:40} {rate:>10,.1f} MB/s")
 
 
+def large_figures(timings):
+    """Per-MB pace of the large sample against the bench sample's, from large_timings.py."""
+    result = {}
+    for name in ("bench", "large"):
+        run = timings[name]
+        megabytes = run["scan_bytes"] / MB
+        result[f"{name}_s"] = run["s"]
+        result[f"{name}_mb_s"] = megabytes / run["s"]
+        result[f"{name}_s_per_mb"] = run["s"] / megabytes
+        result[f"{name}_convert_rss_mb"] = run["rss_bytes"] / MB
+    result["large_per_mb_vs_bench"] = result["large_s_per_mb"] / result["bench_s_per_mb"]
+    # The same in CPU seconds, which other users of a shared machine stretch least.
+    result["large_per_mb_vs_bench_cpu"] = ((timings["large"]["cpu_s"] / timings["large"]["scan_bytes"]) /
+                                           (timings["bench"]["cpu_s"] / timings["bench"]["scan_bytes"]))
+    result["goals"] = {"large_per_mb_vs_bench": LARGE_PER_MB_GOAL, "large_convert_rss_mb": LARGE_RSS_MB_GOAL}
+    result["cpu_seconds"] = {name: timings[name]["cpu_s"] for name in ("bench", "large")}
+    result["samples"] = {name: {"scan_bytes": timings[name]["scan_bytes"], "runs": timings[name]["runs"]}
+                         for name in ("bench", "large")}
+    result["output"] = timings["output"]
+    result["repetitions"] = timings["repetitions"]
+    result["machine"] = {"cores": os.cpu_count(), "cpu": cpu_model()}
+    return result
+
+
+def print_large_table(result):
+    rows = [
+        ("large_s", "seconds, large sample", ""),
+        ("large_mb_s", "scan MB/s, large sample", ""),
+        ("large_s_per_mb", "seconds per scan MB, large sample", ""),
+        ("bench_s", "seconds, bench sample", ""),
+        ("bench_mb_s", "scan MB/s, bench sample", ""),
+        ("bench_s_per_mb", "seconds per scan MB, bench sample", ""),
+        ("large_per_mb_vs_bench", "large seconds per MB / bench seconds per MB", "goal"),
+        ("large_per_mb_vs_bench_cpu", "the same in CPU seconds", ""),
+        ("large_convert_rss_mb", "peak RSS of the large conversion, MB", "goal"),
+        ("bench_convert_rss_mb", "peak RSS of the bench conversion, MB", ""),
+    ]
+    for key, meaning, goal in rows:
+        value = result[key]
+        shown = f"{value:.5f}" if value < 0.1 else f"{value:.2f}"
+        if goal:
+            limit = result["goals"][key]
+            meaning += f" (goal <= {limit}: {'met' if value <= limit else 'missed'})"
+        print(f"{key:26} {shown:>10}  {meaning}")
+    samples = result["samples"]
+    print(f"samples: large {samples['large']['scan_bytes']:,} scan bytes, {samples['large']['runs']} runs; "
+          f"bench {samples['bench']['scan_bytes']:,} scan bytes, {samples['bench']['runs']} runs; "
+          f"CPU seconds large {result['cpu_seconds']['large']:.2f}, bench {result['cpu_seconds']['bench']:.3f}")
+    print(f"outputs: {result['output']}; machine: {result['machine']['cores']} cores, {result['machine']['cpu']}")
+
+
 def main():
+    if "--large" in sys.argv:
+        result = large_figures(json.loads(next(a for a in sys.argv[1:] if a not in ("--large", "--json"))))
+        if "--json" in sys.argv:
+            print(json.dumps(result, indent=2))
+        else:
+            print_large_table(result)
+        return
     arguments = [argument for argument in sys.argv[1:] if argument != "--json"]
     build, native_text, python_text = arguments[:3]
     convert_text, info_text = arguments[3:5]
