@@ -306,13 +306,17 @@ std::expected<Stream, Error> Container::open_stream(std::string_view path) const
     return Stream(std::move(current));
 }
 
-std::expected<std::vector<std::uint8_t>, Error> Stream::read_all()
+std::expected<std::vector<std::uint8_t>, Error> Stream::read_all(std::uint64_t most)
 {
     const LibraryWork work;
     auto* input = static_cast<GsfInput*>(input_.get());
     std::vector<std::uint8_t> bytes;
-    // The stated size comes from the file; the buffer grows only with bytes
-    // actually delivered, so a damaged size cannot reserve gigabytes.
+    // The stated size comes from the file; beyond what the file holds it is
+    // damaged, and the buffer grows only with bytes actually delivered, so a
+    // damaged size cannot reserve gigabytes.
+    if (const gsf_off_t stated = gsf_input_size(input); stated > 0 && static_cast<std::uint64_t>(stated) <= most) {
+        bytes.reserve(static_cast<std::size_t>(stated));
+    }
     while (true) {
         const gsf_off_t left = gsf_input_remaining(input);
         if (left <= 0) {

@@ -21,8 +21,10 @@ using GObjectPtr = std::unique_ptr<void, GObjectRelease>;
 
 class Stream {
 public:
-    // The stream from its start to its end.
-    std::expected<std::vector<std::uint8_t>, Error> read_all();
+    // The stream from its start to its end. Its storage is taken at once for
+    // the size the container states, if that is no more than `most` (what the
+    // container's file can hold), so it is not copied as it grows.
+    std::expected<std::vector<std::uint8_t>, Error> read_all(std::uint64_t most);
 
 private:
     friend class Container;

@@ -22,14 +22,22 @@ std::expected<std::vector<IdxRecord>, Error> IdxRecord::parse_stream(std::span<c
     const std::span<const std::uint8_t> body = bytes.subspan(index_header_size);
     const std::size_t count = body.size() / index_record_size;
 
-    std::vector<IdxRecord> records;
-    records.reserve(count / 4);
+    const auto retained = [&](std::size_t k) {
+        return load_u32le(body.data() + k * index_record_size + record_block_size_at) > retained_block_size_above;
+    };
+    // Counted first: the records of a large sample are tens of MB, too many to copy as the vector grows.
+    std::size_t kept = 0;
     for (std::size_t k = 0; k < count; ++k) {
-        const std::uint8_t* r = body.data() + k * index_record_size;
-        const std::uint32_t block_size = load_u32le(r + record_block_size_at);
-        if (block_size <= retained_block_size_above) {
+        kept += retained(k) ? 1 : 0;
+    }
+    std::vector<IdxRecord> records;
+    records.reserve(kept);
+    for (std::size_t k = 0; k < count; ++k) {
+        if (!retained(k)) {
             continue;
         }
+        const std::uint8_t* r = body.data() + k * index_record_size;
+        const std::uint32_t block_size = load_u32le(r + record_block_size_at);
         IdxRecord& record = records.emplace_back();
         record.block_offset = load_u32le(r + record_block_offset_at);
         record.block_size = block_size;
