@@ -8,30 +8,19 @@
 namespace mzml {
 
 // Two buffers would do if both threads kept pace; the spare ones absorb the
-// unevenness of spectra and of the sink, and carry the texts passed through.
-constexpr std::size_t buffer_count = 8;
+// unevenness of spectra and of the sink.
+constexpr std::size_t buffer_count = 4;
 
 OutputStream::OutputStream(ByteSink& sink, std::size_t capacity)
-    : behind_(sink, buffer_count), capacity_(capacity), buffer_(&behind_.first())
+    : behind_(sink, capacity, buffer_count), buffer_(behind_.first())
 {
-    buffer_->reserve(capacity_);
 }
 
 void OutputStream::hand_over()
 {
-    flushed_ += used();
-    buffer_ = &behind_.hand_over(hashing_);
-    // Storage that came through pass_through may be smaller.
-    buffer_->reserve(capacity_);
-}
-
-void OutputStream::pass_through(TextBuffer& text)
-{
-    if (used() > 0) {
-        hand_over();
-    }
-    flushed_ += text.text().size();
-    behind_.pass_through(text, hashing_);
+    buffer_ = behind_.hand_over(used_, hashing_);
+    flushed_ += used_;
+    used_ = 0;
 }
 
 void OutputStream::flush()
@@ -43,7 +32,7 @@ void OutputStream::flush()
 char* OutputStream::room(std::size_t n)
 {
     if (room_left() >= n) {
-        return buffer_->room(n);
+        return buffer_.data() + used_;
     }
     spill_.resize(std::max(spill_.size(), n));
     spilling_ = true;
@@ -53,7 +42,7 @@ char* OutputStream::room(std::size_t n)
 void OutputStream::advance(std::size_t n)
 {
     if (!spilling_) {
-        buffer_->advance(n);
+        used_ += n;
         return;
     }
     spilling_ = false;
@@ -66,8 +55,9 @@ void OutputStream::put(std::string_view text)
         if (room_left() == 0) {
             hand_over();
         }
-        const std::size_t take = std::min(text.size(), room_left());
-        buffer_->put(text.substr(0, take));
+        const std::size_t take = text.size() < room_left() ? text.size() : room_left();
+        std::memcpy(buffer_.data() + used_, text.data(), take);
+        used_ += take;
         text.remove_prefix(take);
     }
 }
@@ -77,7 +67,7 @@ void OutputStream::put_base64(std::span<const std::byte> bytes)
     while (!bytes.empty()) {
         if (room_left() < 4) {
             // The group across the buffer's end goes whole through put().
-            const std::size_t take = std::min<std::size_t>(bytes.size(), 3);
+            const std::size_t take = bytes.size() < 3 ? bytes.size() : 3;
             char group[4];
             base64_encode(bytes.first(take), group);
             put(std::string_view(group, base64_length(take)));
@@ -85,8 +75,10 @@ void OutputStream::put_base64(std::span<const std::byte> bytes)
             continue;
         }
         // Whole 3-byte groups until the last piece, so padding comes only at the end.
-        const std::size_t take = std::min(bytes.size(), room_left() / 4 * 3);
-        buffer_->put_base64(bytes.first(take));
+        const std::size_t fits = room_left() / 4 * 3;
+        const std::size_t take = bytes.size() < fits ? bytes.size() : fits;
+        base64_encode(bytes.first(take), buffer_.data() + used_);
+        used_ += base64_length(take);
         bytes = bytes.subspan(take);
     }
 }

@@ -5,7 +5,8 @@
 
 namespace mzml {
 
-WriteBehind::WriteBehind(ByteSink& sink, std::size_t buffer_count) : sink_(&sink), buffers_(buffer_count)
+WriteBehind::WriteBehind(ByteSink& sink, std::size_t buffer_size, std::size_t buffer_count)
+    : sink_(&sink), buffers_(buffer_count, std::vector<char>(buffer_size))
 {
     for (std::size_t i = 1; i < buffer_count; ++i) {
         free_.push_back(i);
@@ -33,43 +34,21 @@ WriteBehind::~WriteBehind()
     }
 }
 
-TextBuffer& WriteBehind::first() { return buffers_[filling_]; }
+std::span<char> WriteBehind::first() { return buffers_[filling_]; }
 
-std::size_t WriteBehind::take_free(std::unique_lock<std::mutex>& lock)
-{
-    done_.wait(lock, [this] { return !free_.empty(); });
-    const std::size_t buffer = free_.back();
-    free_.pop_back();
-    return buffer;
-}
-
-TextBuffer& WriteBehind::hand_over(bool hash)
+std::span<char> WriteBehind::hand_over(std::size_t used, bool hash)
 {
     // After a failure nothing more is written: the buffer is simply reused.
-    if (buffers_[filling_].text().empty() || error() != 0) {
-        buffers_[filling_].clear();
+    if (used == 0 || error() != 0) {
         return buffers_[filling_];
     }
     std::unique_lock lock(mutex_);
-    hash_queue_.push_back({filling_, hash});
+    hash_queue_.push_back({filling_, used, hash});
     to_hash_.notify_one();
-    filling_ = take_free(lock);
-    buffers_[filling_].clear();
+    done_.wait(lock, [this] { return !free_.empty(); });
+    filling_ = free_.back();
+    free_.pop_back();
     return buffers_[filling_];
-}
-
-void WriteBehind::pass_through(TextBuffer& text, bool hash)
-{
-    if (text.text().empty() || error() != 0) {
-        text.clear();
-        return;
-    }
-    std::unique_lock lock(mutex_);
-    const std::size_t buffer = take_free(lock);
-    std::swap(buffers_[buffer], text);
-    text.clear();
-    hash_queue_.push_back({buffer, hash});
-    to_hash_.notify_one();
 }
 
 void WriteBehind::drain()
@@ -89,7 +68,7 @@ void WriteBehind::hash_in_order()
         const Job job = hash_queue_.front();
         lock.unlock();
         if (job.hash && error() == 0) {
-            sha1_.update(std::span<const char>(buffers_[job.buffer].text()));
+            sha1_.update(std::span<const char>(buffers_[job.buffer].data(), job.used));
         }
         lock.lock();
         // Into the write queue before leaving this one, so that drain() never sees both empty early.
@@ -110,7 +89,7 @@ void WriteBehind::write_in_order()
         const Job job = write_queue_.front();
         lock.unlock();
         if (error() == 0) {
-            if (auto written = sink_->write(std::span<const char>(buffers_[job.buffer].text())); !written) {
+            if (auto written = sink_->write(std::span<const char>(buffers_[job.buffer].data(), job.used)); !written) {
                 error_.store(written.error(), std::memory_order_release);
             }
         }

@@ -12,7 +12,6 @@
 
 #include "mzml/writer.hpp"
 #include "sha1.hpp"
-#include "text_buffer.hpp"
 
 namespace mzml {
 
@@ -20,25 +19,21 @@ namespace mzml {
 // that formatting the next buffer, hashing this one and writing the one before
 // overlap: the slowest of the three sets the pace, not their sum. A few
 // buffers circulate between the threads: memory stays bounded and a slow sink
-// holds the formatting thread back. Text made elsewhere is passed through by
-// exchanging storage with a free buffer, not copied.
+// holds the formatting thread back.
 class WriteBehind {
 public:
     // error() is EAGAIN when a thread could not be started.
-    WriteBehind(ByteSink& sink, std::size_t buffer_count);
+    WriteBehind(ByteSink& sink, std::size_t buffer_size, std::size_t buffer_count);
     // Stops after the write in progress (later buffers are dropped) and joins.
     ~WriteBehind();
     WriteBehind(const WriteBehind&) = delete;
     WriteBehind& operator=(const WriteBehind&) = delete;
 
     // The buffer to fill first.
-    TextBuffer& first();
-    // Hands over the text of the buffer being filled (hashed first when
-    // `hash`) and returns the next one to fill, empty, waiting until one is free.
-    TextBuffer& hand_over(bool hash);
-    // Hands over `text` itself, after every buffer handed over before it;
-    // `text` comes back empty, holding the storage of a free buffer.
-    void pass_through(TextBuffer& text, bool hash);
+    std::span<char> first();
+    // Hands over `used` bytes of the buffer being filled (hashed first when
+    // `hash`) and returns the next one to fill, waiting until one is free.
+    std::span<char> hand_over(std::size_t used, bool hash);
     // Waits until every buffer handed over has been hashed and written.
     void drain();
     // SHA-1 of the hashed bytes; call after drain().
@@ -49,15 +44,14 @@ public:
 private:
     struct Job {
         std::size_t buffer;
+        std::size_t used;
         bool hash;
     };
-    // A free buffer, waiting for one; called with the lock held.
-    std::size_t take_free(std::unique_lock<std::mutex>& lock);
     void hash_in_order();
     void write_in_order();
 
     ByteSink* sink_;
-    std::vector<TextBuffer> buffers_;
+    std::vector<std::vector<char>> buffers_;
     std::size_t filling_ = 0;  // the formatting thread's buffer
     tarvok::Sha1 sha1_;        // used by the hasher, or after drain()
     std::atomic<int> error_ = 0;

@@ -314,7 +314,7 @@ struct Batch {
 // first: small enough that the threads times a batch stays a few MB, large
 // enough that small spectra do not each cost a hand-over.
 constexpr std::size_t batch_spectra = 64;
-constexpr std::size_t batch_array_bytes = std::size_t{256} << 10;
+constexpr std::size_t batch_array_bytes = std::size_t{128} << 10;
 
 }  // namespace
 
@@ -328,6 +328,7 @@ struct Writer::State {
     std::expected<void, int> admit(const melvane_core::SpectrumRecord& s);
     // The batch being filled, once the ring has room for it.
     Batch& filling();
+    void start_pool(std::size_t threads);
     // Takes the admitted spectrum's place in the batch being filled; the
     // batch goes to the encoders once full.
     std::expected<void, int> enqueue(Batch& batch, std::span<const UserParam> user_params);
@@ -358,7 +359,7 @@ struct Writer::State {
     std::vector<double> currents;
     bool finished = false;
     // Last, so that its workers stop before what they use goes.
-    std::unique_ptr<OrderedPool> pool;
+    std::unique_ptr<OrderedPool> pool;  // none: spectra are encoded by add() itself
 };
 
 template <class Text>
@@ -469,13 +470,12 @@ std::expected<Writer, int> Writer::begin(ByteSink& sink, RunDescription run, std
             }
         }
     }
-    // Two batches per thread: one being encoded, one waiting its turn. With
-    // one thread the caller encodes each when the other is full, so the
-    // batches, and so the writes, are the same for any thread count.
+    // Two batches per thread, the most it may get: one being encoded, one
+    // waiting its turn. Alone, add() encodes straight into the document.
     state->batches.resize(2 * most_threads);
-    State* st = state.get();
-    state->pool = std::make_unique<OrderedPool>(threads, state->batches.size(),
-                                                [st](std::size_t slot, std::size_t thread) { st->encode(slot, thread); });
+    if (threads > 1) {
+        state->start_pool(threads);
+    }
     // The count is the caller's word: reserve for it only up to a bound.
     const std::size_t expected = std::min<std::size_t>(state->run.spectrum_count, std::size_t{1} << 20);
     state->offsets.reserve(expected + 1);
@@ -599,7 +599,7 @@ void Writer::State::retire_oldest()
             offsets.push_back(base + batch.starts[k]);
             currents.push_back(batch.total_currents[k]);
         }
-        out.pass_through(batch.text);
+        out.put(batch.text.text());
     }
     batch.count = 0;
     batch.array_bytes = 0;
@@ -673,6 +673,13 @@ std::expected<void, int> Writer::add(const melvane_core::SpectrumRecord& s, std:
     if (auto admitted = st.admit(s); !admitted) {
         return admitted;
     }
+    if (!st.pool) {
+        // Straight into the document.
+        st.out.put("        ");
+        st.offsets.push_back(st.out.position());
+        st.currents.push_back(st.encoders.front().spectrum(st.out, s, st.scan_numbers.size() - 1, user_params));
+        return st.status();
+    }
     // Only what the encoder reads.
     Batch& batch = st.filling();
     melvane_core::SpectrumRecord& kept = batch.spectra[batch.count];
@@ -686,8 +693,8 @@ std::expected<void, int> Writer::add(const melvane_core::SpectrumRecord& s, std:
 
 std::expected<void, int> Writer::take(melvane_core::SpectrumRecord& spectrum, std::span<const UserParam> user_params)
 {
-    if (!state_) {
-        return std::unexpected(EINVAL);
+    if (!state_ || !state_->pool) {
+        return add(spectrum, user_params);
     }
     State& st = *state_;
     if (auto admitted = st.admit(spectrum); !admitted) {
@@ -711,10 +718,10 @@ std::expected<void, int> Writer::finish()
         return std::unexpected(EINVAL);
     }
     // A batch part filled is there only while the ring has room.
-    if (!st.pool->full() && st.batches[st.pool->next_slot()].count > 0) {
+    if (st.pool && !st.pool->full() && st.batches[st.pool->next_slot()].count > 0) {
         st.pool->submit();
     }
-    while (!st.pool->empty()) {
+    while (st.pool && !st.pool->empty()) {
         st.retire_oldest();
     }
     if (st.error() != 0) {
@@ -741,10 +748,23 @@ std::expected<void, int> Writer::finish()
     return {};
 }
 
+void Writer::State::start_pool(std::size_t threads)
+{
+    pool = std::make_unique<OrderedPool>(threads, batches.size(),
+                                         [this](std::size_t slot, std::size_t thread) { encode(slot, thread); });
+}
+
 void Writer::raise_threads(std::size_t threads)
 {
-    if (state_) {
-        state_->pool->grow(std::min(threads, state_->encoders.size()));
+    if (!state_) {
+        return;
+    }
+    threads = std::min(threads, state_->encoders.size());
+    // Nothing is in flight on the straight path: the pool can take over at any spectrum.
+    if (state_->pool) {
+        state_->pool->grow(threads);
+    } else if (threads > 1) {
+        state_->start_pool(threads);
     }
 }
 

@@ -71,14 +71,14 @@ struct RunDescription {
     std::string software_version;
 };
 
-// One thread (the caller's) calls the writer. Spectra are encoded (their
-// text, compression and base64) in batches of consecutive spectra (a batch
-// closes at 64 spectra or 256 KiB of arrays) on `threads` threads in all: the
-// caller's and threads - 1 workers of the writer's own, with up to
-// 2 × threads batches in flight, each held until its turn. The document is
-// still written, hashed and indexed in order, so its bytes, and where the
-// sink's writes split them, are the same for any number of threads; memory
-// grows with the threads times the largest spectrum.
+// One thread (the caller's) calls the writer. With `threads` above 1 the
+// spectra are encoded (their text, compression and base64) on that many
+// threads in all: the caller's and threads - 1 workers of the writer's own,
+// with up to 2 × threads batches of consecutive spectra in flight (a batch
+// closes at 64 spectra or 128 KiB of arrays), each held until its turn. The
+// document is still written, hashed and indexed in order on one thread, so
+// its bytes are the same for any number of threads; memory grows with the
+// threads times the largest spectrum.
 class Writer {
 public:
     // Writes everything up to the first spectrum. The sink must outlive the
@@ -98,14 +98,14 @@ public:
     // level 0 or one not announced, a scan number not above the last one.
     // Writes go on behind: a failed one is returned by a later add or by
     // finish. The user params follow the spectrum's own terms.
-    // Encoding is behind too: a spectrum goes into the document by a later
-    // add or by finish; it is copied to be kept until then.
+    // Encoding is behind too with threads: a spectrum goes into the document
+    // by a later add or by finish; it is copied to be kept until then.
     std::expected<void, int> add(const melvane_core::SpectrumRecord& spectrum,
                                  std::span<const UserParam> user_params = {});
 
-    // As add, but the spectrum's storage is taken instead of copied:
-    // `spectrum` comes back holding that of an earlier spectrum (or empty),
-    // to be refilled. Refused, it is left as it was.
+    // As add, but with threads the spectrum's storage is taken instead of
+    // copied: `spectrum` comes back holding that of an earlier spectrum (or
+    // its own), to be refilled. Refused, it is left as it was.
     std::expected<void, int> take(melvane_core::SpectrumRecord& spectrum, std::span<const UserParam> user_params = {});
 
     // The TIC chromatogram, the index, its offset and the checksum; then
