@@ -4,6 +4,7 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <future>
 #include <new>
 #include <optional>
 #include <utility>
@@ -54,18 +55,36 @@ Selection select(const tarvok::StrictSpectra& spectra, const SpectrumFilter& fil
     return selection;
 }
 
-std::expected<mzml::SourceFile, std::string> source_file(const std::string& path)
+mzml::SourceFile source_file(const std::string& path)
 {
-    const std::expected<std::string, int> sha1 = tarvok::file_sha1(path);
-    if (!sha1) {
-        return std::unexpected(os_failure(path, sha1.error()));
-    }
     return mzml::SourceFile{
         .path = path,
-        .sha1_hex = *sha1,
+        .sha1_hex = {},  // from the writer's source_sha1s
         .file_format = {"MS:1000562", "ABI WIFF format"},
         .native_id_format = {"MS:1000776", "scan number only nativeID format"},
     };
+}
+
+// The SHA-1s of both files, or the message naming the one that could not be hashed.
+using Sha1s = std::expected<std::vector<std::string>, std::string>;
+
+// Hashes the files on a thread of its own (on the first caller's, if no
+// thread can be had), so that the spectra are encoded meanwhile.
+std::shared_future<Sha1s> hash_files(std::vector<std::string> paths)
+{
+    return std::async(std::launch::async | std::launch::deferred,
+                      [paths = std::move(paths)]() -> Sha1s {
+                          std::vector<std::string> sha1s;
+                          for (const std::string& path : paths) {
+                              const std::expected<std::string, int> sha1 = tarvok::file_sha1(path);
+                              if (!sha1) {
+                                  return std::unexpected(os_failure(path, sha1.error()));
+                              }
+                              sha1s.push_back(*sha1);
+                          }
+                          return sha1s;
+                      })
+        .share();
 }
 
 // The mark a salvaged spectrum carries in the document, its value the reason.
@@ -91,12 +110,28 @@ std::expected<void, std::string> stream_spectra(const Job& job, tarvok::Reader r
     mzml::RunDescription run;
     run.sample_name = reader.sample_name;
     for (const std::string& path : {job.wiff_path, reader.scan_path}) {
-        auto file = source_file(path);
-        if (!file) {
-            return std::unexpected(file.error());
-        }
-        run.source_files.push_back(*std::move(file));
+        run.source_files.push_back(source_file(path));
     }
+    const std::shared_future<Sha1s> sha1s = hash_files({job.wiff_path, reader.scan_path});
+    run.source_sha1s = [sha1s]() -> std::expected<std::vector<std::string>, int> {
+        try {
+            const Sha1s& hashed = sha1s.get();
+            if (!hashed) {
+                // The message naming the file is the converter's to give: the writer only stops.
+                return std::unexpected(EIO);
+            }
+            return *hashed;
+        } catch (const std::exception&) {
+            return std::unexpected(ENOMEM);
+        }
+    };
+    // A file that cannot be hashed is the failure to report, whatever else failed after.
+    const auto failed = [&sha1s](std::string message) -> std::expected<void, std::string> {
+        if (const Sha1s& hashed = sha1s.get(); !hashed) {
+            return std::unexpected(hashed.error());
+        }
+        return std::unexpected(std::move(message));
+    };
     tarvok::StrictSpectra spectra(std::move(reader),
                                   job.salvage ? tarvok::DamagePolicy::salvage : tarvok::DamagePolicy::refuse);
     const Selection selection = select(spectra, job.filter);
@@ -112,14 +147,14 @@ std::expected<void, std::string> stream_spectra(const Job& job, tarvok::Reader r
     if (job.gzip) {
         auto compressing = mzml::GzipSink::over(sink, threads);
         if (!compressing) {
-            return std::unexpected(os_failure(output_name, compressing.error()));
+            return failed(os_failure(output_name, compressing.error()));
         }
         gzip.emplace(*std::move(compressing));
     }
     auto writer = mzml::Writer::begin(gzip ? static_cast<mzml::ByteSink&>(*gzip) : sink, std::move(run), threads,
                                       shares.threads());
     if (!writer) {
-        return std::unexpected(os_failure(output_name, writer.error()));
+        return failed(os_failure(output_name, writer.error()));
     }
     melvane_core::SpectrumRecord spectrum;
     std::vector<mzml::UserParam> marks;
@@ -137,7 +172,7 @@ std::expected<void, std::string> stream_spectra(const Job& job, tarvok::Reader r
         const std::expected<bool, tarvok::Error> filled = spectra.next(spectrum);
         if (!filled) {
             const auto& damage = spectra.damage();
-            return std::unexpected(failure(job.wiff_path, damage ? tarvok::damage_text(*damage) : filled.error().display()));
+            return failed(failure(job.wiff_path, damage ? tarvok::damage_text(*damage) : filled.error().display()));
         }
         if (!*filled) {
             break;
@@ -154,13 +189,13 @@ std::expected<void, std::string> stream_spectra(const Job& job, tarvok::Reader r
             throw std::bad_alloc();
         }
         if (auto added = writer->take(spectrum, marks); !added) {
-            return std::unexpected(writer_failure(job.wiff_path, output_name, sink, added.error(),
-                                                  "scan " + std::to_string(spectrum.scan_number) + ": "));
+            return failed(writer_failure(job.wiff_path, output_name, sink, added.error(),
+                                         "scan " + std::to_string(spectrum.scan_number) + ": "));
         }
         progress.advance(slot, spectra.position());
     }
     if (auto finished = writer->finish(); !finished) {
-        return std::unexpected(writer_failure(job.wiff_path, output_name, sink, finished.error(), ""));
+        return failed(writer_failure(job.wiff_path, output_name, sink, finished.error(), ""));
     }
     return {};
 }

@@ -5,6 +5,7 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "mzml/writer.hpp"
@@ -21,6 +22,12 @@ namespace mzml {
 class OutputStream {
 public:
     OutputStream(ByteSink& sink, std::size_t capacity);
+
+    // See WriteBehind::before_first_hash; before the first put.
+    void before_first_hash(WriteBehind::FirstStep step, std::size_t spare)
+    {
+        behind_.before_first_hash(std::move(step), spare);
+    }
 
     void put(std::string_view text);
     void put_base64(std::span<const std::byte> bytes);

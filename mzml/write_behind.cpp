@@ -6,7 +6,8 @@
 namespace mzml {
 
 WriteBehind::WriteBehind(ByteSink& sink, std::size_t buffer_size, std::size_t buffer_count)
-    : sink_(&sink), buffers_(buffer_count, std::vector<char>(buffer_size))
+    : sink_(&sink), buffers_(buffer_count, std::vector<char>(buffer_size)), buffer_size_(buffer_size),
+      regular_(buffer_count)
 {
     for (std::size_t i = 1; i < buffer_count; ++i) {
         free_.push_back(i);
@@ -34,7 +35,26 @@ WriteBehind::~WriteBehind()
     }
 }
 
+void WriteBehind::before_first_hash(FirstStep step, std::size_t spare)
+{
+    const std::lock_guard lock(mutex_);
+    first_step_ = std::move(step);
+    buffers_.resize(regular_ + spare);
+    for (std::size_t i = regular_ + spare; i > regular_; --i) {
+        spare_free_.push_back(i - 1);
+    }
+}
+
 std::span<char> WriteBehind::first() { return buffers_[filling_]; }
+
+std::size_t WriteBehind::take_free(std::unique_lock<std::mutex>& lock)
+{
+    done_.wait(lock, [this] { return !free_.empty() || (!first_hashed_ && !spare_free_.empty()); });
+    std::vector<std::size_t>& from = free_.empty() ? spare_free_ : free_;
+    const std::size_t buffer = from.back();
+    from.pop_back();
+    return buffer;
+}
 
 std::span<char> WriteBehind::hand_over(std::size_t used, bool hash)
 {
@@ -45,9 +65,10 @@ std::span<char> WriteBehind::hand_over(std::size_t used, bool hash)
     std::unique_lock lock(mutex_);
     hash_queue_.push_back({filling_, used, hash});
     to_hash_.notify_one();
-    done_.wait(lock, [this] { return !free_.empty(); });
-    filling_ = free_.back();
-    free_.pop_back();
+    filling_ = take_free(lock);
+    lock.unlock();
+    // A spare buffer gets its storage when first taken, by its new owner.
+    buffers_[filling_].resize(buffer_size_);
     return buffers_[filling_];
 }
 
@@ -67,6 +88,14 @@ void WriteBehind::hash_in_order()
         }
         const Job job = hash_queue_.front();
         lock.unlock();
+        if (first_step_) {
+            if (const int failed = first_step_(std::span<char>(buffers_[job.buffer].data(), job.used)); failed != 0) {
+                error_.store(failed, std::memory_order_release);
+            }
+            first_step_ = nullptr;
+            const std::lock_guard first_done(mutex_);
+            first_hashed_ = true;
+        }
         if (job.hash && error() == 0) {
             sha1_.update(std::span<const char>(buffers_[job.buffer].data(), job.used));
         }
@@ -95,8 +124,21 @@ void WriteBehind::write_in_order()
         }
         lock.lock();
         write_queue_.pop_front();
-        free_.push_back(job.buffer);
+        bool release = false;
+        if (job.buffer < regular_) {
+            free_.push_back(job.buffer);
+        } else if (!first_hashed_) {
+            spare_free_.push_back(job.buffer);
+        } else {
+            release = true;
+        }
         done_.notify_one();
+        if (release) {
+            // No list holds it any more: its storage goes, without the lock.
+            lock.unlock();
+            std::vector<char>().swap(buffers_[job.buffer]);
+            lock.lock();
+        }
     }
 }
 

@@ -4,6 +4,7 @@
 #include <condition_variable>
 #include <cstddef>
 #include <deque>
+#include <functional>
 #include <mutex>
 #include <span>
 #include <string>
@@ -29,6 +30,16 @@ public:
     WriteBehind(const WriteBehind&) = delete;
     WriteBehind& operator=(const WriteBehind&) = delete;
 
+    // A step the hasher runs once, before it hashes anything, on the first
+    // buffer handed over, whose bytes it may change: for what the start of
+    // the document states but is learnt later. It returns 0 or an errno,
+    // which fails the stream as a failed write does. Until it is done, up to
+    // `spare` more buffers are taken when the others wait behind it, so that
+    // formatting goes on meanwhile; they are freed once written. Call before
+    // the first hand_over.
+    using FirstStep = std::function<int(std::span<char> first)>;
+    void before_first_hash(FirstStep step, std::size_t spare);
+
     // The buffer to fill first.
     std::span<char> first();
     // Hands over `used` bytes of the buffer being filled (hashed first when
@@ -47,12 +58,18 @@ private:
         std::size_t used;
         bool hash;
     };
+    // A buffer to fill, waiting until one is free; called with the lock held.
+    std::size_t take_free(std::unique_lock<std::mutex>& lock);
     void hash_in_order();
     void write_in_order();
 
     ByteSink* sink_;
+    // The regular ones first, then the spare ones, empty until taken.
     std::vector<std::vector<char>> buffers_;
+    std::size_t buffer_size_;
+    std::size_t regular_;
     std::size_t filling_ = 0;  // the formatting thread's buffer
+    FirstStep first_step_;
     tarvok::Sha1 sha1_;        // used by the hasher, or after drain()
     std::atomic<int> error_ = 0;
 
@@ -64,6 +81,8 @@ private:
     std::deque<Job> hash_queue_;
     std::deque<Job> write_queue_;
     std::vector<std::size_t> free_;
+    std::vector<std::size_t> spare_free_;
+    bool first_hashed_ = false;
     bool stop_ = false;
     std::thread hasher_;
     std::thread writer_;

@@ -9,6 +9,7 @@
 #include <limits>
 #include <cmath>
 #include <exception>
+#include <functional>
 #include <optional>
 #include <utility>
 
@@ -174,7 +175,9 @@ PeakSummary summarize(const melvane_core::SpectrumRecord& s)
     return summary;
 }
 
-std::string header(const RunDescription& run, const std::vector<FileLocation>& locations)
+// `sha1_at` gets where each source file's SHA-1 digits stand in it.
+std::string header(const RunDescription& run, const std::vector<FileLocation>& locations,
+                   std::vector<std::size_t>& sha1_at)
 {
     std::string h = R"(<?xml version="1.0" encoding="utf-8"?>
 <indexedmzML xmlns="http://psi.hupo.org/ms/mzml" xmlns:xsi="http://www.w3.org/2001/XMLSchema-instance" xsi:schemaLocation="http://psi.hupo.org/ms/mzml http://psidev.info/files/ms/mzML/xsd/mzML1.1.2_idx.xsd">
@@ -207,7 +210,9 @@ std::string header(const RunDescription& run, const std::vector<FileLocation>& l
             h += cv_param(file.file_format, "", "          ");
             h += cv_param(file.native_id_format, "", "          ");
             if (!file.sha1_hex.empty()) {
-                h += cv_param({"MS:1000569", "SHA-1"}, file.sha1_hex, "          ");
+                const std::string line = cv_param({"MS:1000569", "SHA-1"}, file.sha1_hex, "          ");
+                sha1_at.push_back(h.size() + line.rfind(file.sha1_hex));
+                h += line;
             }
             h += "        </sourceFile>\n";
         }
@@ -315,6 +320,42 @@ struct Batch {
 // enough that small spectra do not each cost a hand-over.
 constexpr std::size_t batch_spectra = 64;
 constexpr std::size_t batch_array_bytes = std::size_t{128} << 10;
+
+constexpr std::size_t sha1_hex_digits = 40;
+// Buffers the document may fill beyond the usual while the source files
+// are hashed: the spectra's encoding goes on for that many MB meanwhile.
+constexpr std::size_t spare_buffers = 8;
+
+// The source files' SHA-1s as the caller learns them, and where the header
+// states them.
+struct SourceSha1s {
+    std::function<std::expected<std::vector<std::string>, int>()> source;
+    std::vector<std::size_t> at;
+
+    // Puts the digits in place in the header's text; 0 or an errno.
+    int fill(std::span<char> text) const
+    {
+        const std::expected<std::vector<std::string>, int> sha1s = source();
+        if (!sha1s) {
+            return sha1s.error();
+        }
+        if (sha1s->size() != at.size()) {
+            return EINVAL;
+        }
+        for (std::size_t i = 0; i < at.size(); ++i) {
+            const std::string& hex = (*sha1s)[i];
+            const bool digits = hex.size() == sha1_hex_digits &&
+                                std::all_of(hex.begin(), hex.end(), [](char c) {
+                                    return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f');
+                                });
+            if (!digits || at[i] + sha1_hex_digits > text.size()) {
+                return EINVAL;
+            }
+            std::copy(hex.begin(), hex.end(), text.begin() + static_cast<std::ptrdiff_t>(at[i]));
+        }
+        return 0;
+    }
+};
 
 }  // namespace
 
@@ -482,7 +523,24 @@ std::expected<Writer, int> Writer::begin(ByteSink& sink, RunDescription run, std
     state->scan_numbers.reserve(expected);
     state->times.reserve(expected);
     state->currents.reserve(expected);
-    state->out.put(header(state->run, locations));
+    if (state->run.source_sha1s) {
+        // Placeholders, of the digits' own length, filled in before the header is hashed.
+        for (SourceFile& file : state->run.source_files) {
+            file.sha1_hex.assign(sha1_hex_digits, '0');
+        }
+    }
+    std::vector<std::size_t> sha1_at;
+    std::string text = header(state->run, locations, sha1_at);
+    if (state->run.source_sha1s) {
+        SourceSha1s sha1s{std::move(state->run.source_sha1s), std::move(sha1_at)};
+        if (text.size() <= buffer_capacity) {
+            // The whole header is in the first buffer: the spectra are encoded while the files are hashed.
+            state->out.before_first_hash([sha1s](std::span<char> first) { return sha1s.fill(first); }, spare_buffers);
+        } else if (const int failed = sha1s.fill(text); failed != 0) {
+            return std::unexpected(failed);
+        }
+    }
+    state->out.put(text);
     if (state->out.error() != 0) {
         return std::unexpected(state->out.error());
     }

@@ -3,6 +3,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <expected>
+#include <functional>
 #include <memory>
 #include <span>
 #include <string>
@@ -69,6 +70,13 @@ struct RunDescription {
     // decoder gives back every value bit for bit; with zlib, compressed after.
     bool numpress = false;
     std::string software_version;
+    // When set, the source files' SHA-1s (40 lower-case hexadecimal digits
+    // each, in their order; every file then has a SHA-1 term) come from
+    // this rather than sha1_hex. It is called once, on a thread of the
+    // writer's own, while the first spectra are encoded: the document's
+    // bytes wait for it. It must not throw; an errno from it (or EINVAL for
+    // digits that are not such) fails the writer as a failed write does.
+    std::function<std::expected<std::vector<std::string>, int>()> source_sha1s;
 };
 
 // One thread (the caller's) calls the writer. With `threads` above 1 the

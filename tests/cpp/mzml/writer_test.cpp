@@ -5,6 +5,7 @@
 #include <cerrno>
 #include <cmath>
 #include <cstring>
+#include <future>
 #include <limits>
 #include <string>
 #include <vector>
@@ -493,4 +494,88 @@ TEST(Writer, RunIdNeverEqualsAnIdOfTheDocumentsOwn)
     // The source files' ids are as many as the files.
     EXPECT_EQ(run_id_of("SF1", 0), "SF1");
     EXPECT_EQ(run_id_of("SF3", 3), "_SF3");
+}
+
+namespace {
+
+const std::string sha1_a(40, 'a');
+const std::string sha1_b = "0123456789abcdef0123456789abcdef01234567";
+
+mzml::RunDescription run_with_sources(std::size_t count, bool later)
+{
+    mzml::RunDescription run = run_for(count, false);
+    for (const std::string& sha1 : {sha1_a, sha1_b}) {
+        run.source_files.push_back({"/d/" + sha1.substr(0, 3), later ? "" : sha1, {"MS:1000562", "f"}, {"MS:1000776", "n"}});
+    }
+    return run;
+}
+
+}  // namespace
+
+// SHA-1s learnt while the spectra are encoded make the document they would
+// make if known at the start, also when spectra fill the buffers set aside
+// meanwhile (the source waits until 16 spectra, 5 MB of text, have been added).
+TEST(SourceSha1s, LearntLaterMakeTheSameDocument)
+{
+    std::vector<SpectrumRecord> spectra;
+    for (std::uint32_t scan = 1; scan <= 40; ++scan) {
+        spectra.push_back(mzml_documents::random_spectrum(scan, scan, 20'000));
+    }
+    MemorySink known;
+    {
+        auto writer = mzml::Writer::begin(known, run_with_sources(spectra.size(), false));
+        ASSERT_TRUE(writer.has_value());
+        for (const SpectrumRecord& s : spectra) {
+            ASSERT_TRUE(writer->add(s).has_value());
+        }
+        ASSERT_TRUE(writer->finish().has_value());
+    }
+    ASSERT_NE(known.text.find(sha1_b), std::string::npos);
+    for (const std::size_t threads : {1U, 3U}) {
+        std::promise<void> added;
+        std::shared_future<void> released = added.get_future().share();
+        mzml::RunDescription run = run_with_sources(spectra.size(), true);
+        run.source_sha1s = [released]() -> std::expected<std::vector<std::string>, int> {
+            released.wait();
+            return std::vector<std::string>{sha1_a, sha1_b};
+        };
+        MemorySink later;
+        auto writer = mzml::Writer::begin(later, std::move(run), threads);
+        ASSERT_TRUE(writer.has_value());
+        for (std::size_t i = 0; i < spectra.size(); ++i) {
+            ASSERT_TRUE(writer->add(spectra[i]).has_value());
+            if (i == 15) {
+                EXPECT_EQ(later.calls, 0) << "written before the header was whole";
+                added.set_value();
+            }
+        }
+        ASSERT_TRUE(writer->finish().has_value());
+        EXPECT_TRUE(later.text == known.text) << threads << " threads";
+    }
+}
+
+// A source that fails, or gives what is no SHA-1, fails the writer before anything is written.
+TEST(SourceSha1s, FailureOrWrongDigitsFailTheWriter)
+{
+    using Result = std::expected<std::vector<std::string>, int>;
+    struct Case {
+        Result given;
+        int error;
+    };
+    const Case cases[] = {
+        {std::unexpected(EIO), EIO},
+        {std::vector<std::string>{sha1_a}, EINVAL},
+        {std::vector<std::string>{sha1_a, std::string(40, 'A')}, EINVAL},
+        {std::vector<std::string>{sha1_a, sha1_b + "0"}, EINVAL},
+    };
+    for (const Case& c : cases) {
+        mzml::RunDescription run = run_with_sources(1, true);
+        run.source_sha1s = [given = c.given] { return given; };
+        MemorySink sink;
+        auto writer = mzml::Writer::begin(sink, std::move(run));
+        ASSERT_TRUE(writer.has_value());
+        ASSERT_TRUE(writer->add(spectrum(1, 1, {1, 2}, {3, 4})).has_value());
+        EXPECT_EQ(writer->finish().error(), c.error);
+        EXPECT_EQ(sink.calls, 0);
+    }
 }
