@@ -32,7 +32,7 @@ std::variant<Options, Finished> parse_command_line(int argc, char** argv)
     app.add_option("-j,--jobs", options.jobs,
                    "Use N threads in all (default: the cores it may run on): up to N samples at once, each "
                    "starting with the free threads divided by the samples yet to start, itself included (at "
-                   "least 1), for its spectra")
+                   "least 1), for its spectra, and taking those of samples that finish once all have started")
         ->type_name("N");
     app.add_flag("-q,--quiet", options.quiet, "Show no progress and no summary");
     app.add_flag("--salvage", options.salvage,
