@@ -1,5 +1,7 @@
 #include "write_behind.hpp"
 
+#include <malloc.h>
+
 #include <cerrno>
 #include <system_error>
 
@@ -137,6 +139,7 @@ void WriteBehind::write_in_order()
             // No list holds it any more: its storage goes, without the lock.
             lock.unlock();
             std::vector<char>().swap(buffers_[job.buffer]);
+            ::malloc_trim(0);
             lock.lock();
         }
     }

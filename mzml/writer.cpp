@@ -29,7 +29,7 @@ static_assert(std::endian::native == std::endian::little, "binary arrays are wri
 
 namespace {
 
-constexpr std::size_t buffer_capacity = std::size_t{1} << 20;
+constexpr std::size_t buffer_capacity = std::size_t{512} << 10;
 // Measured on decoded samples: higher levels shrink the arrays by a few
 // percent at best and take three times as long or more.
 constexpr int zlib_level = 1;
@@ -323,7 +323,7 @@ constexpr std::size_t batch_array_bytes = std::size_t{128} << 10;
 
 constexpr std::size_t sha1_hex_digits = 40;
 // Buffers the document may fill beyond the usual while the source files
-// are hashed: the spectra's encoding goes on for that many MB meanwhile.
+// are hashed: the spectra's encoding goes on for that many half MB meanwhile.
 constexpr std::size_t spare_buffers = 8;
 
 // The source files' SHA-1s as the caller learns them, and where the header

@@ -165,14 +165,14 @@ int main(int argc, char** argv)
         hashed = tarvok::file_sha1(wiff).has_value() && tarvok::file_sha1(reader->scan_path).has_value() && hashed;
     });
     // The document's own checksum is taken of bytes in memory as they go out:
-    // hashed here from memory too, in the writer's 1 MiB steps, not read back.
+    // hashed here from memory too, in steps of the writer's size, not read back.
     std::vector<char> whole_document;
     hashed = read_whole(document, whole_document);
     std::string digest;
     const auto document_sha1_s = both([&] {
         tarvok::Sha1 sha1;
-        for (std::size_t at = 0; at < whole_document.size(); at += std::size_t{1} << 20) {
-            sha1.update(std::span(whole_document).subspan(at, std::min(whole_document.size() - at, std::size_t{1} << 20)));
+        for (std::size_t at = 0; at < whole_document.size(); at += std::size_t{512} << 10) {
+            sha1.update(std::span(whole_document).subspan(at, std::min(whole_document.size() - at, std::size_t{512} << 10)));
         }
         digest = sha1.hex_digest();
     });
