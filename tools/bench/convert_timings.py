@@ -52,10 +52,13 @@ def median_run(command, repetitions):
 
 def interleaved_medians(commands, repetitions):
     """median_run of each command, their runs taken in turn, so that a change of
-    the machine's load falls on all of them alike."""
+    the machine's load falls on all of them alike. A command may be a list of
+    commands, run in rotation, one per repetition."""
     runs = {name: [] for name in commands}
-    for _ in range(repetitions):
+    for repetition in range(repetitions):
         for name, command in commands.items():
+            if isinstance(command[0], list):
+                command = command[repetition % len(command)]
             runs[name].append(timed(command))
     return {name: (statistics.median(r[0] for r in done), max(r[1] for r in done),
                    statistics.median(r[2] for r in done)) for name, done in runs.items()}
@@ -73,14 +76,18 @@ def core_variants(convert, sample, out, repetitions):
     modes = {"plain": [], "zlib": ["--zlib"]}
     if "--numpress" in helped:
         modes["numpress_zlib"] = ["--numpress", "--zlib"]
-    pinned = {"one": ["taskset", "-c", str(cores[0]), convert, "-j", "1"],
-              "two": ["taskset", "-c", f"{cores[0]},{cores[1]}", convert, "-j", "2"]}
+    # One core is each of the two in turn: a virtual machine's core can be
+    # slowed for seconds at a time by a neighbour on the host's core beneath it,
+    # which would otherwise fall on every one-core run and on no two-core one.
+    pinned = {"one": [["taskset", "-c", str(core), convert, "-j", "1"] for core in cores],
+              "two": [["taskset", "-c", f"{cores[0]},{cores[1]}", convert, "-j", "2"]]}
     result = {}
     for mode, options in modes.items():
         # The compressed modes are slow: fewer runs, the same median rule.
-        reps = repetitions if mode == "plain" else min(repetitions, 5)
+        reps = repetitions if mode == "plain" else min(repetitions, 6)
         result[mode] = interleaved_medians(
-            {cores_used: [*command, "-q", *options, "-o", str(out), str(sample)] for cores_used, command in pinned.items()},
+            {cores_used: [[*command, "-q", *options, "-o", str(out), str(sample)] for command in commands]
+             for cores_used, commands in pinned.items()},
             reps)
     return result
 
