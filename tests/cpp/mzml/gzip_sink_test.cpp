@@ -2,33 +2,16 @@
 #include <zlib.h>
 
 #include <cerrno>
-#include <climits>
 #include <random>
 #include <string>
 #include <vector>
 
+#include "memory_sink.hpp"
 #include "mzml/gzip_sink.hpp"
 
 namespace {
 
-class StringSink final : public mzml::ByteSink {
-public:
-    explicit StringSink(std::size_t fail_after = SIZE_MAX) : fail_after_(fail_after) {}
-    std::expected<void, int> write(std::span<const char> bytes) override
-    {
-        ++calls;
-        if (text.size() + bytes.size() > fail_after_) {
-            return std::unexpected(ENOSPC);
-        }
-        text.append(bytes.data(), bytes.size());
-        return {};
-    }
-    std::string text;
-    int calls = 0;
-
-private:
-    std::size_t fail_after_;
-};
+using mzml_tests::MemorySink;
 
 struct Gunzipped {
     std::string text;
@@ -92,7 +75,7 @@ TEST(GzipSink, MembersCutByTheWritesAloneDecompressToTheBytesForAnyThreadCount)
         int members = 0;
         std::string single;
         for (const std::size_t threads : {1U, 3U}) {
-            StringSink sink;
+            MemorySink sink;
             auto gzip = mzml::GzipSink::over(sink, threads);
             ASSERT_TRUE(gzip.has_value());
             std::uint32_t seed = 0;
@@ -121,7 +104,7 @@ TEST(GzipSink, MembersCutByTheWritesAloneDecompressToTheBytesForAnyThreadCount)
 TEST(GzipSink, FailedWriteIsFinal)
 {
     for (const std::size_t threads : {1U, 4U}) {
-        StringSink sink(1000);
+        MemorySink sink(1000);
         auto gzip = mzml::GzipSink::over(sink, threads);
         ASSERT_TRUE(gzip.has_value());
         const std::string text = text_of(5 * member_input, 7);

@@ -11,30 +11,13 @@
 #include <vector>
 
 #include "mzml/writer.hpp"
+#include "memory_sink.hpp"
 #include "synthetic_spectra.hpp"
 
 namespace {
 
 using melvane_core::SpectrumRecord;
-
-class MemorySink final : public mzml::ByteSink {
-public:
-    explicit MemorySink(std::size_t fail_after = SIZE_MAX) : fail_after_(fail_after) {}
-    std::expected<void, int> write(std::span<const char> bytes) override
-    {
-        ++calls;
-        if (text.size() + bytes.size() > fail_after_) {
-            return std::unexpected(ENOSPC);
-        }
-        text.append(bytes.data(), bytes.size());
-        return {};
-    }
-    std::string text;
-    int calls = 0;
-
-private:
-    std::size_t fail_after_;
-};
+using mzml_tests::MemorySink;
 
 SpectrumRecord spectrum(std::uint32_t scan, std::uint32_t level, std::vector<double> mz, std::vector<float> intensity)
 {
