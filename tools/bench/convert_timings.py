@@ -76,9 +76,8 @@ def core_variants(convert, sample, out, repetitions):
     modes = {"plain": [], "zlib": ["--zlib"]}
     if "--numpress" in helped:
         modes["numpress_zlib"] = ["--numpress", "--zlib"]
-    # One core is each of the two in turn: a virtual machine's core can be
-    # slowed for seconds at a time by a neighbour on the host's core beneath it,
-    # which would otherwise fall on every one-core run and on no two-core one.
+    # One core is each of the two in turn, so that the one-core figure does
+    # not rest on one core alone.
     pinned = {"one": [["taskset", "-c", str(core), convert, "-j", "1"] for core in cores],
               "two": [["taskset", "-c", f"{cores[0]},{cores[1]}", convert, "-j", "2"]]}
     result = {}
