@@ -241,13 +241,14 @@ std::expected<Container, Error> Container::open(UniqueFd fd, const std::string& 
         return std::unexpected(std::move(header.error()));
     }
 
+    const auto file_size = static_cast<std::uint64_t>(gsf_input_size(static_cast<GsfInput*>(input->get())));
     GError* raw_error = nullptr;
     GsfInfile* infile = gsf_infile_msole_new(static_cast<GsfInput*>(input->get()), &raw_error);
     GErrorPtr error(raw_error);
     if (infile == nullptr) {
         return std::unexpected(Error::io(error_text(error.get(), "not a compound file container")));
     }
-    return Container(GObjectPtr(infile), work.damage_reported());
+    return Container(GObjectPtr(infile), file_size, work.damage_reported());
 }
 
 std::expected<Stream, Error> Container::open_stream(std::string_view path) const
@@ -303,10 +304,10 @@ std::expected<Stream, Error> Container::open_stream(std::string_view path) const
     if (work.damage_reported()) {
         return std::unexpected(damaged_chain());
     }
-    return Stream(std::move(current));
+    return Stream(std::move(current), file_size_);
 }
 
-std::expected<std::vector<std::uint8_t>, Error> Stream::read_all(std::uint64_t most)
+std::expected<std::vector<std::uint8_t>, Error> Stream::read_all()
 {
     const LibraryWork work;
     auto* input = static_cast<GsfInput*>(input_.get());
@@ -314,7 +315,7 @@ std::expected<std::vector<std::uint8_t>, Error> Stream::read_all(std::uint64_t m
     // The stated size comes from the file; beyond what the file holds it is
     // damaged, and the buffer grows only with bytes actually delivered, so a
     // damaged size cannot reserve gigabytes.
-    if (const gsf_off_t stated = gsf_input_size(input); stated > 0 && static_cast<std::uint64_t>(stated) <= most) {
+    if (const gsf_off_t stated = gsf_input_size(input); stated > 0 && static_cast<std::uint64_t>(stated) <= file_size_) {
         bytes.reserve(static_cast<std::size_t>(stated));
     }
     while (true) {

@@ -22,15 +22,16 @@ using GObjectPtr = std::unique_ptr<void, GObjectRelease>;
 class Stream {
 public:
     // The stream from its start to its end. Its storage is taken at once for
-    // the size the container states, if that is no more than `most` (what the
-    // container's file can hold), so it is not copied as it grows.
-    std::expected<std::vector<std::uint8_t>, Error> read_all(std::uint64_t most);
+    // the size the container states, if that is no more than its file holds,
+    // so it is not copied as it grows.
+    std::expected<std::vector<std::uint8_t>, Error> read_all();
 
 private:
     friend class Container;
-    explicit Stream(GObjectPtr input) : input_(std::move(input)) {}
+    Stream(GObjectPtr input, std::uint64_t file_size) : input_(std::move(input)), file_size_(file_size) {}
 
     GObjectPtr input_;
+    std::uint64_t file_size_;
 };
 
 class Container {
@@ -46,12 +47,13 @@ public:
     std::expected<Stream, Error> open_stream(std::string_view path) const;
 
 private:
-    Container(GObjectPtr infile, bool damage_reported)
-        : infile_(std::move(infile)), damage_reported_(damage_reported)
+    Container(GObjectPtr infile, std::uint64_t file_size, bool damage_reported)
+        : infile_(std::move(infile)), file_size_(file_size), damage_reported_(damage_reported)
     {
     }
 
     GObjectPtr infile_;
+    std::uint64_t file_size_;  // what a stream's stated size is checked against
     // Whether the library worked around damage while reading the directory.
     bool damage_reported_;
 };

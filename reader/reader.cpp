@@ -36,8 +36,6 @@ std::mutex container_use;
 std::expected<std::vector<std::uint8_t>, Error> read_index_stream(UniqueFd fd, const std::string& wiff_path)
 {
     const std::lock_guard lock(container_use);
-    struct stat status {};
-    const std::uint64_t file_size = ::fstat(fd.get(), &status) == 0 ? static_cast<std::uint64_t>(status.st_size) : 0;
     std::expected<cfb::Container, Error> container = cfb::Container::open(std::move(fd), wiff_path);
     if (!container) {
         return std::unexpected(std::move(container.error()));
@@ -46,7 +44,7 @@ std::expected<std::vector<std::uint8_t>, Error> read_index_stream(UniqueFd fd, c
     if (!stream) {
         return std::unexpected(std::move(stream.error()));
     }
-    return stream->read_all(file_size);
+    return stream->read_all();
 }
 
 }  // namespace
