@@ -44,10 +44,14 @@ def timed(command):
     return seconds, usage.ru_maxrss * 1024, usage.ru_utime + usage.ru_stime
 
 
-def median_run(command, repetitions):
-    """Median wall seconds, the largest peak resident bytes, median CPU seconds."""
-    runs = [timed(command) for _ in range(repetitions)]
+def summarised(runs):
+    """Median wall seconds, the largest peak resident bytes, median CPU seconds of timed runs."""
     return (statistics.median(r[0] for r in runs), max(r[1] for r in runs), statistics.median(r[2] for r in runs))
+
+
+def median_run(command, repetitions):
+    """summarised() of the command's runs."""
+    return summarised([timed(command) for _ in range(repetitions)])
 
 
 def interleaved_medians(commands, repetitions):
@@ -60,22 +64,18 @@ def interleaved_medians(commands, repetitions):
             if isinstance(command[0], list):
                 command = command[repetition % len(command)]
             runs[name].append(timed(command))
-    return {name: (statistics.median(r[0] for r in done), max(r[1] for r in done),
-                   statistics.median(r[2] for r in done)) for name, done in runs.items()}
+    return {name: summarised(done) for name, done in runs.items()}
 
 
 def core_variants(convert, sample, out, repetitions):
     """One sample converted on one core (-j 1) against two (-j 2), each pinned
-    with taskset, plain and in every compressed mode the converter has: for
-    each mode, {"one": median_run, "two": median_run}. Empty on a machine that
-    gives this process fewer than two cores."""
+    with taskset, plain, with --zlib and with --numpress --zlib: for each mode,
+    {"one": summarised, "two": summarised}. Empty on a machine that gives this
+    process fewer than two cores."""
     cores = sorted(os.sched_getaffinity(0))[:2]
     if len(cores) < 2 or shutil.which("taskset") is None:
         return {}
-    helped = subprocess.run([convert, "--help"], check=True, capture_output=True, text=True).stdout
-    modes = {"plain": [], "zlib": ["--zlib"]}
-    if "--numpress" in helped:
-        modes["numpress_zlib"] = ["--numpress", "--zlib"]
+    modes = {"plain": [], "zlib": ["--zlib"], "numpress_zlib": ["--numpress", "--zlib"]}
     # One core is each of the two in turn, so that the one-core figure does
     # not rest on one core alone.
     pinned = {"one": [["taskset", "-c", str(core), convert, "-j", "1"] for core in cores],
@@ -154,16 +154,10 @@ def main():
             [str(build / "tools" / "bench" / "tarvok-convert-floor"), str(sample), str(document),
              str(out / "floor.tmp"), str(repetitions)], check=True, capture_output=True, text=True).stdout)
 
-        # zlib is slow: fewer runs, the same median rule.
-        zlib_out = work / "zlib"
-        zlib_out.mkdir()
-        zlib_s, _, _ = median_run([convert, "-q", "--zlib", "-o", str(zlib_out), str(sample)], min(repetitions, 3))
-        zlib_bytes = (zlib_out / (sample.stem + ".mzML")).stat().st_size
-        shutil.rmtree(zlib_out)
-
-        # The other choices, as few runs as zlib; sizes from the last run.
+        # The other choices are slow: fewer runs, the same median rule; sizes from the last run.
         choices = {}
-        for name, options, suffix in (("numpress", ["--numpress"], ".mzML"),
+        for name, options, suffix in (("zlib", ["--zlib"], ".mzML"),
+                                      ("numpress", ["--numpress"], ".mzML"),
                                       ("numpress_zlib", ["--numpress", "--zlib"], ".mzML"),
                                       ("gzip", ["--gzip"], ".mzML.gz")):
             choice_out = work / name
@@ -182,7 +176,7 @@ def main():
         copies = linked_samples(sample, sample.parent / "four-samples", 4)
         jobs_out = work / "jobs"
         jobs_out.mkdir()
-        # In turn, as the core runs, so that a slowed core falls on both counts alike.
+        # In turn, as the core runs, so that a change of the machine's pace falls on both counts alike.
         four = interleaved_medians({count: [convert, "-q", "-j", str(count), "-o", str(jobs_out), *copies]
                                     for count in (1, 2)}, min(repetitions, 3))
         jobs = {count: run[0] for count, run in four.items()}
@@ -197,7 +191,7 @@ def main():
         shutil.rmtree(work, ignore_errors=True)
     print(json.dumps({
         "convert_s": convert_s, "convert_cpu_s": convert_cpu_s, "convert_rss_bytes": rss, "mzml_bytes": mzml_bytes,
-        "zlib_s": zlib_s, "zlib_bytes": zlib_bytes, **choices, "jobs_1_s": jobs[1], "jobs_2_s": jobs[2],
+        **choices, "jobs_1_s": jobs[1], "jobs_2_s": jobs[2],
         "floor": {name: value for name, value in floor.items() if name.endswith("_s")},
         "jobs_1_cpu_s": jobs_cpu[1], "jobs_2_cpu_s": jobs_cpu[2], "pymzml_read_s": pymzml_s, "tarvok_read_s": tarvok_s, "peaks": tarvok_peaks,
         "cores": {mode: {used: {"s": run[0], "rss_bytes": run[1], "cpu_s": run[2]} for used, run in runs.items()}

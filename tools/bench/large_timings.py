@@ -12,11 +12,10 @@ enough that five cost little and steady its median.
 """
 
 import json
-import statistics
 import sys
 from pathlib import Path
 
-from convert_timings import timed
+from convert_timings import summarised, timed
 
 BENCH_RUNS_PER_REPETITION = 5
 
@@ -31,8 +30,8 @@ def warm(sample):
 
 def summary(runs, sample):
     """Median wall and CPU seconds, the largest peak resident bytes."""
-    return {"s": statistics.median(r[0] for r in runs), "rss_bytes": max(r[1] for r in runs),
-            "cpu_s": statistics.median(r[2] for r in runs), "runs": len(runs),
+    seconds, rss_bytes, cpu_seconds = summarised(runs)
+    return {"s": seconds, "rss_bytes": rss_bytes, "cpu_s": cpu_seconds, "runs": len(runs),
             "scan_bytes": Path(f"{sample}.scan").stat().st_size}
 
 

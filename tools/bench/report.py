@@ -51,16 +51,13 @@ def cores_figures(cores):
     """One core against two, pinned, from convert_timings' "cores" runs."""
     if not cores:
         return {}
-    result = {
+    return {
         "convert_cores_speedup": cores["plain"]["one"]["s"] / cores["plain"]["two"]["s"],
         "convert_zlib_cores_speedup": cores["zlib"]["one"]["s"] / cores["zlib"]["two"]["s"],
+        "convert_numpress_zlib_cores_speedup": cores["numpress_zlib"]["one"]["s"] / cores["numpress_zlib"]["two"]["s"],
         "zlib_vs_plain": cores["zlib"]["two"]["s"] / cores["plain"]["two"]["s"],
         "convert_rss_mb": cores["plain"]["two"]["rss_bytes"] / MB,
     }
-    if "numpress_zlib" in cores:
-        result["convert_numpress_zlib_cores_speedup"] = (cores["numpress_zlib"]["one"]["s"] /
-                                                         cores["numpress_zlib"]["two"]["s"])
-    return result
 
 
 def convert_figures(size, convert):
