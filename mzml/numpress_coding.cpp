@@ -35,6 +35,7 @@ int fraction_bits(double v)
 std::optional<double> exact_fixed_point(std::span<const double> values)
 {
     int bits = 0;
+    double largest = 0.0;
     for (const double v : values) {
         // The encoder rounds x + 0.5 towards zero: wrong below zero and for -0.
         if (!std::isfinite(v) || std::signbit(v)) {
@@ -44,10 +45,11 @@ std::optional<double> exact_fixed_point(std::span<const double> values)
         if (bits > max_fraction_bits) {
             return std::nullopt;
         }
+        largest = std::max(largest, v);
     }
+    // Scaling by a power of two keeps the order of non-negative values: the largest bounds them all.
     const double fixed_point = std::ldexp(1.0, bits);
-    const bool in_range = std::ranges::all_of(values, [&](double v) { return v * fixed_point < integer_bound; });
-    return in_range ? std::optional(fixed_point) : std::nullopt;
+    return largest * fixed_point < integer_bound ? std::optional(fixed_point) : std::nullopt;
 }
 
 bool same_bits(std::span<const double> a, std::span<const double> b)
