@@ -80,7 +80,7 @@ void Progress::start(std::size_t slot, std::string name, std::size_t scans, std:
 {
     const std::lock_guard lock(mutex_);
     Slot& s = slots_[slot];
-    s.name = harmless(name);
+    s.name = harmless(name, "?");
     s.scans = scans;
     s.scan_bytes = scan_bytes;
     s.started = std::chrono::steady_clock::now();

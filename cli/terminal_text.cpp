@@ -41,7 +41,7 @@ int columns_of(char32_t c)
 
 }  // namespace
 
-std::string harmless(std::string_view text)
+std::string harmless(std::string_view text, std::string_view replacement)
 {
     const std::string valid = tarvok::path_rules::lossy_text(text);
     std::string shown;
@@ -51,7 +51,7 @@ std::string harmless(std::string_view text)
         const std::string_view sequence = std::string_view(valid).substr(at, length);
         const char32_t c = code_point(sequence);
         if (c < 0x20 || (c >= 0x7F && c <= 0x9F)) {
-            shown += '?';
+            shown += replacement;
         } else {
             shown += sequence;
         }

@@ -3,12 +3,11 @@
 #include <charconv>
 #include <cstdio>
 
+#include "../terminal_text.hpp"
 #include "tarvok/path_rules.hpp"
 
 namespace info {
 namespace {
-
-constexpr std::string_view replacement = "\xEF\xBF\xBD";
 
 // Bytes of the sequence a lead byte starts, in text already valid.
 std::size_t sequence_length(unsigned char lead)
@@ -43,12 +42,7 @@ void for_each_character(std::string_view text, Emit emit)
 
 std::string harmless_text(std::string_view text)
 {
-    std::string out;
-    out.reserve(text.size());
-    for_each_character(text, [&](std::string_view character) {
-        out += is_control(character) ? replacement : character;
-    });
-    return out;
+    return convert::harmless(text, "\xEF\xBF\xBD");
 }
 
 void append_json_string(std::string& out, std::string_view text)
