@@ -533,8 +533,9 @@ std::expected<Writer, int> Writer::begin(ByteSink& sink, RunDescription run, std
     std::string text = header(state->run, locations, sha1_at);
     if (state->run.source_sha1s) {
         SourceSha1s sha1s{std::move(state->run.source_sha1s), std::move(sha1_at)};
-        if (text.size() <= buffer_capacity) {
-            // The whole header is in the first buffer: the spectra are encoded while the files are hashed.
+        // The first buffer holds the document's first buffer_capacity bytes: with the digits among
+        // them, the spectra are encoded while the files are hashed.
+        if (sha1s.at.empty() || sha1s.at.back() + sha1_hex_digits <= buffer_capacity) {
             state->out.before_first_hash([sha1s](std::span<char> first) { return sha1s.fill(first); }, spare_buffers);
         } else if (const int failed = sha1s.fill(text); failed != 0) {
             return std::unexpected(failed);

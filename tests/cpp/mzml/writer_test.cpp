@@ -2,7 +2,9 @@
 #include <gtest/gtest.h>
 #include <libdeflate.h>
 
+#include <atomic>
 #include <cerrno>
+#include <chrono>
 #include <cmath>
 #include <cstring>
 #include <future>
@@ -517,9 +519,14 @@ TEST(SourceSha1s, LearntLaterMakeTheSameDocument)
     for (const std::size_t threads : {1U, 3U}) {
         std::promise<void> added;
         std::shared_future<void> released = added.get_future().share();
+        // Should the buffers set aside ever be too few, add() would wait on the source for good:
+        // the source gives up waiting instead, so that the test fails rather than hangs.
+        std::atomic<bool> timed_out = false;
         mzml::RunDescription run = run_with_sources(spectra.size(), true);
-        run.source_sha1s = [released]() -> std::expected<std::vector<std::string>, int> {
-            released.wait();
+        run.source_sha1s = [released, &timed_out]() -> std::expected<std::vector<std::string>, int> {
+            if (released.wait_for(std::chrono::seconds(5)) == std::future_status::timeout) {
+                timed_out = true;
+            }
             return std::vector<std::string>{sha1_a, sha1_b};
         };
         MemorySink later;
@@ -533,8 +540,46 @@ TEST(SourceSha1s, LearntLaterMakeTheSameDocument)
             }
         }
         ASSERT_TRUE(writer->finish().has_value());
+        EXPECT_FALSE(timed_out) << threads << " threads: add() waited on the source";
         EXPECT_TRUE(later.text == known.text) << threads << " threads";
     }
+}
+
+// What counts is where the digits stand: a header longer than the first
+// buffer does not make begin() wait for the source.
+TEST(SourceSha1s, LongHeaderWithTheDigitsInTheFirstBufferWaitsNot)
+{
+    const auto run_of = [](bool later) {
+        mzml::RunDescription run = run_with_sources(1, later);
+        run.software_version.assign(std::size_t{600} << 10, 'v');
+        return run;
+    };
+    const SpectrumRecord s = spectrum(1, 1, {1, 2}, {3, 4});
+    MemorySink known;
+    {
+        auto writer = mzml::Writer::begin(known, run_of(false));
+        ASSERT_TRUE(writer.has_value());
+        ASSERT_TRUE(writer->add(s).has_value());
+        ASSERT_TRUE(writer->finish().has_value());
+    }
+    std::promise<void> begun;
+    std::shared_future<void> released = begun.get_future().share();
+    std::atomic<bool> timed_out = false;
+    mzml::RunDescription run = run_of(true);
+    run.source_sha1s = [released, &timed_out]() -> std::expected<std::vector<std::string>, int> {
+        if (released.wait_for(std::chrono::seconds(5)) == std::future_status::timeout) {
+            timed_out = true;
+        }
+        return std::vector<std::string>{sha1_a, sha1_b};
+    };
+    MemorySink later;
+    auto writer = mzml::Writer::begin(later, std::move(run));
+    begun.set_value();
+    ASSERT_TRUE(writer.has_value());
+    ASSERT_TRUE(writer->add(s).has_value());
+    ASSERT_TRUE(writer->finish().has_value());
+    EXPECT_FALSE(timed_out) << "begin() waited on the source";
+    EXPECT_TRUE(later.text == known.text);
 }
 
 // A source that fails, or gives what is no SHA-1, fails the writer before anything is written.
