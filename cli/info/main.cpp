@@ -13,6 +13,8 @@
 #include "tarvok/path_rules.hpp"
 #include "text_forms.hpp"
 #include "text_report.hpp"
+#include "unique_fd.hpp"
+#include "write_all.hpp"
 
 namespace {
 
@@ -59,26 +61,13 @@ std::expected<std::vector<std::string>, std::string> report_paths(const info::Op
 // The errno of the first failure, 0 when the whole text is in the file.
 int write_file(const std::string& path, const std::string& text)
 {
-    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
-    if (fd < 0) {
+    tarvok::UniqueFd fd(::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666));
+    if (!fd) {
         return errno;
     }
-    std::size_t written = 0;
-    int error = 0;
-    while (written < text.size()) {
-        const ssize_t n = ::write(fd, text.data() + written, text.size() - written);
-        if (n < 0 && errno == EINTR) {
-            continue;
-        }
-        if (n < 0) {
-            error = errno;
-            break;
-        }
-        written += static_cast<std::size_t>(n);
-    }
-    if (::close(fd) != 0 && error == 0) {
-        error = errno;
-    }
+    const std::expected<void, int> written = tarvok::write_all(fd.get(), text);
+    const std::expected<void, int> closed = fd.close();
+    const int error = !written ? written.error() : !closed ? closed.error() : 0;
     if (error != 0) {
         ::unlink(path.c_str());
     }
