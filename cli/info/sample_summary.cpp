@@ -24,17 +24,24 @@ void widen(std::optional<Range>& range, double value)
     }
 }
 
-// The x axis is known before any block is read: the index holds every
-// scan's time, which the strict path turns into seconds the same way.
-SamplePlots plots_for(const tarvok::Reader& reader)
+// Every record is given as a spectrum or the summary fails, so the index's
+// times are the spectra's.
+std::optional<Range> time_range(const tarvok::StrictSpectra& spectra)
+{
+    std::optional<Range> range;
+    for (std::size_t i = 0; i < spectra.size(); ++i) {
+        widen(range, spectra.index_facts(i).retention_time_sec);
+    }
+    return range;
+}
+
+SamplePlots plots_for(const std::optional<Range>& time)
 {
     SamplePlots plots;
-    for (const auto& record : reader.records) {
-        widen(plots.time, static_cast<double>(record.retention_time_min) * 60.0);
-    }
-    const Range time = plots.time.value_or(Range{});
+    plots.time = time;
+    const Range axis = time.value_or(Range{});
     for (auto* series : {&plots.tic, &plots.base_peak, &plots.peak_count}) {
-        series->assign(2, Envelope(time.min, time.max, plot_columns));
+        series->assign(2, Envelope(axis.min, axis.max, plot_columns));
     }
     return plots;
 }
@@ -70,11 +77,11 @@ std::expected<SampleSummary, tarvok::Error> summarize(const std::string& path, s
     if (::stat(path.c_str(), &status) == 0) {
         summary.wiff_bytes = static_cast<std::uint64_t>(status.st_size);
     }
-    if (plots != nullptr) {
-        *plots = plots_for(*reader);
-    }
-
     tarvok::StrictSpectra spectra(*std::move(reader), tarvok::DamagePolicy::salvage);
+    summary.retention_time_sec = time_range(spectra);
+    if (plots != nullptr) {
+        *plots = plots_for(summary.retention_time_sec);
+    }
     melvane_core::SpectrumRecord spectrum;
     while (true) {
         const std::expected<bool, tarvok::Error> filled = spectra.next(spectrum);
@@ -88,7 +95,6 @@ std::expected<SampleSummary, tarvok::Error> summarize(const std::string& path, s
             summary.damaged.push_back(*spectra.damage());
         }
         ++summary.ms_levels[spectrum.ms_level];
-        widen(summary.retention_time_sec, spectrum.retention_time_sec);
         summary.peaks += spectrum.mz.size();
         if (spectrum.mz.empty()) {
             ++summary.empty_scans;
