@@ -1,4 +1,5 @@
-// The mzML writer on arbitrary names, paths, times, values and user params: the document
+// The mzML writer on arbitrary names, paths, times, values and user params, with or without Numpress,
+// threads, take() and SHA-1s learnt later: the document
 // must be well-formed, its ids unique with the run's an NCName, every index
 // offset must point at the element it names and the checksum must hold.
 #include <glib.h>
@@ -66,8 +67,14 @@ public:
     std::string document;
 };
 
+// What the source of SHA-1s learnt later gives for every file.
+const std::string late_sha1 = "0123456789abcdef0123456789abcdef01234567";
+
 struct Planned {
     mzml::RunDescription run;
+    std::size_t threads = 1;
+    bool take = false;  // take() on a copy of each spectrum, not add()
+    bool late_sha1s = false;
     std::vector<melvane_core::SpectrumRecord> spectra;
     std::vector<std::vector<mzml::UserParam>> user_params;  // per spectrum
 };
@@ -78,6 +85,9 @@ Planned plan(Input& in)
     Planned p;
     const std::uint8_t flags = in.byte();
     p.run.zlib = (flags & 1) != 0;
+    p.run.numpress = (flags & 16) != 0;
+    p.threads = 1 + (flags >> 5 & 3);
+    p.take = (flags & 128) != 0;
     p.run.sample_name = in.text();
     for (int i = 0; i < (flags >> 1 & 3); ++i) {
         p.run.source_files.push_back({.path = in.text(),
@@ -86,7 +96,15 @@ Planned plan(Input& in)
                                       .native_id_format = {"MS:1000776", "scan number only nativeID format"}});
     }
     p.run.software_version = in.text();
-    const std::size_t count = in.byte() % 8;
+    // The count's byte has bits to spare: the flags' are all taken.
+    const std::uint8_t count_byte = in.byte();
+    const std::size_t count = count_byte % 8;
+    p.late_sha1s = (count_byte & 8) != 0;
+    if (p.late_sha1s) {
+        p.run.source_sha1s = [files = p.run.source_files.size()] {
+            return std::expected<std::vector<std::string>, int>(std::vector<std::string>(files, late_sha1));
+        };
+    }
     std::uint32_t scan = 0;
     for (std::size_t i = 0; i < count; ++i) {
         const std::uint32_t step = in.raw<std::uint16_t>() + 1U;
@@ -258,6 +276,17 @@ void check(const std::string& document, const Planned& planned)
         fuzz::fail("the indexListOffset does not point at <indexList");
     }
     check_checksum(document);
+    if (planned.late_sha1s) {
+        const std::string term = R"(accession="MS:1000569" name="SHA-1" value=")" + late_sha1 + '"';
+        std::size_t terms = 0;
+        for (std::size_t at = document.find(term); at != std::string::npos; at = document.find(term, at + 1)) {
+            ++terms;
+        }
+        if (terms != planned.run.source_files.size()) {
+            fuzz::fail(std::to_string(terms) + " SHA-1s learnt later in the document of " +
+                       std::to_string(planned.run.source_files.size()));
+        }
+    }
 }
 
 }  // namespace
@@ -274,13 +303,25 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const Planned planned = plan(in);
     MemorySink sink;
     {
-        auto writer = mzml::Writer::begin(sink, planned.run);
+        auto writer = mzml::Writer::begin(sink, planned.run, planned.threads);
         if (!writer) {
             // Only a relative path with no working directory fails here.
             fuzz::fail("begin failed: errno " + std::to_string(writer.error()));
         }
         for (std::size_t i = 0; i < planned.spectra.size(); ++i) {
-            if (!writer->add(planned.spectra[i], planned.user_params[i])) {
+            // Every field plan() sets; the record itself is move-only.
+            const melvane_core::SpectrumRecord& s = planned.spectra[i];
+            melvane_core::SpectrumRecord copy;
+            if (planned.take) {
+                copy.scan_number = s.scan_number;
+                copy.ms_level = s.ms_level;
+                copy.retention_time_sec = s.retention_time_sec;
+                copy.mz = s.mz;
+                copy.intensity = s.intensity;
+            }
+            const auto added = planned.take ? writer->take(copy, planned.user_params[i])
+                                            : writer->add(s, planned.user_params[i]);
+            if (!added) {
                 fuzz::fail("add refused scan " + std::to_string(planned.spectra[i].scan_number));
             }
         }
