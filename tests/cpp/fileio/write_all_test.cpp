@@ -109,4 +109,10 @@ TEST(WriteAll, ReturnsTheErrno)
     EXPECT_EQ(tarvok::write_all(-1, std::string_view("abc")).error(), EBADF);
 }
 
+// A call on the bad descriptor would fail with EBADF.
+TEST(WriteAll, NothingToWriteIsNoCall)
+{
+    EXPECT_TRUE(tarvok::write_all(-1, {}).has_value());
+}
+
 }  // namespace
