@@ -178,6 +178,18 @@ TEST(NumberText, BoundaryDoublesReadBackToTheirBits)
     EXPECT_EQ(text_of(-limits::min()), "-2.2250738585072014e-308");
 }
 
+// Any bits at all, beyond the boundaries chosen above.
+TEST(NumberText, RandomDoublesReadBackToTheirBits)
+{
+    std::mt19937_64 rng(7);
+    for (int i = 0; i < 200000; ++i) {
+        const std::uint64_t bits = rng();
+        double v;
+        std::memcpy(&v, &bits, sizeof v);
+        ASSERT_NO_FATAL_FAILURE(expect_round_trip(v)) << std::hex << bits;
+    }
+}
+
 // The writer gives float values as doubles: the text must read back to the same float as well.
 TEST(NumberText, BoundaryFloatsAsDoublesReadBackAsFloats)
 {
@@ -187,6 +199,22 @@ TEST(NumberText, BoundaryFloatsAsDoublesReadBackAsFloats)
         const std::string text = text_of(f);
         const float back = std::strtof(text.c_str(), nullptr);
         EXPECT_EQ(std::memcmp(&back, &f, sizeof f), 0) << text;
+    }
+}
+
+TEST(NumberText, RandomFloatsAsDoublesReadBackAsFloats)
+{
+    std::mt19937 rng(11);
+    for (int i = 0; i < 200000; ++i) {
+        const std::uint32_t bits = rng();
+        float f;
+        std::memcpy(&f, &bits, sizeof f);
+        if (std::isnan(f)) {
+            continue;
+        }
+        const std::string text = text_of(f);
+        const float back = std::strtof(text.c_str(), nullptr);
+        ASSERT_EQ(std::memcmp(&back, &f, sizeof f), 0) << text;
     }
 }
 
