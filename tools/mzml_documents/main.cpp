@@ -120,53 +120,43 @@ std::vector<Document> documents()
         return std::vector{source(stem + ".wiff", "da39a3ee5e6b4b0d3255bfef95601890afd80709"),
                            source(stem + ".wiff.scan", "0123456789abcdef0123456789abcdef01234567")};
     };
-    for (const bool zlib : {false, true}) {
+    const auto document = [&](std::string file_name, std::string sample_name, const std::string& source_stem,
+                              std::string software_version, bool zlib, bool numpress) {
         Document d;
-        d.file_name = zlib ? "edge-cases-zlib.mzML" : "edge-cases.mzML";
-        d.run.sample_name = "edge cases";
-        d.run.source_files = sources("/data/edge cases");
+        d.file_name = std::move(file_name);
+        d.run.sample_name = std::move(sample_name);
+        d.run.source_files = sources(source_stem);
         d.run.zlib = zlib;
-        d.run.software_version = "0.1.0";
+        d.run.numpress = numpress;
+        d.run.software_version = std::move(software_version);
+        return d;
+    };
+    for (const bool zlib : {false, true}) {
+        Document d = document(zlib ? "edge-cases-zlib.mzML" : "edge-cases.mzML", "edge cases", "/data/edge cases",
+                              "0.1.0", zlib, false);
         d.spectra = mzml_documents::edge_case_spectra();
         docs.push_back(std::move(d));
     }
     for (const bool zlib : {false, true}) {
-        Document d;
-        d.file_name = zlib ? "hostile-names-zlib.mzML" : "hostile-names.mzML";
-        d.run.sample_name = "7 a&b <c> \"q\" 'x' \xc3\xa9\xe2\x82\xac \xff\xc0\xaf\xed\xa0\x80\x01\t\n]]> end";
-        d.run.source_files = sources("rel dir/a&b <c> \"q\" 'x' \xc3\xa9 \xff\x01%20#?");
-        d.run.zlib = zlib;
-        d.run.software_version = "0.1.0 <&>\"'\xff";
+        Document d = document(zlib ? "hostile-names-zlib.mzML" : "hostile-names.mzML",
+                              "7 a&b <c> \"q\" 'x' \xc3\xa9\xe2\x82\xac \xff\xc0\xaf\xed\xa0\x80\x01\t\n]]> end",
+                              "rel dir/a&b <c> \"q\" 'x' \xc3\xa9 \xff\x01%20#?", "0.1.0 <&>\"'\xff", zlib, false);
         for (std::uint32_t scan = 1; scan <= 4; ++scan) {
             d.spectra.push_back(mzml_documents::random_spectrum(scan, scan, scan * 7));
         }
         docs.push_back(std::move(d));
     }
     for (const bool zlib : {false, true}) {
-        Document d;
-        d.file_name = zlib ? "numpress-edges-zlib.mzML" : "numpress-edges.mzML";
-        d.run.sample_name = "numpress edges";
-        d.run.source_files = sources("/data/numpress edges");
-        d.run.zlib = zlib;
-        d.run.numpress = true;
-        d.run.software_version = "0.1.0";
+        Document d = document(zlib ? "numpress-edges-zlib.mzML" : "numpress-edges.mzML", "numpress edges",
+                              "/data/numpress edges", "0.1.0", zlib, true);
         d.spectra = mzml_documents::numpress_edge_spectra();
         docs.push_back(std::move(d));
     }
-    Document numpress_edge_cases;
-    numpress_edge_cases.file_name = "edge-cases-numpress.mzML";
-    numpress_edge_cases.run.sample_name = "edge cases";
-    numpress_edge_cases.run.source_files = sources("/data/edge cases");
-    numpress_edge_cases.run.numpress = true;
-    numpress_edge_cases.run.software_version = "0.1.0";
+    Document numpress_edge_cases =
+        document("edge-cases-numpress.mzML", "edge cases", "/data/edge cases", "0.1.0", false, true);
     numpress_edge_cases.spectra = mzml_documents::edge_case_spectra();
     docs.push_back(std::move(numpress_edge_cases));
-    Document none;
-    none.file_name = "no-spectra.mzML";
-    none.run.sample_name = "";
-    none.run.source_files = sources("/data/none");
-    none.run.software_version = "0.1.0";
-    docs.push_back(std::move(none));
+    docs.push_back(document("no-spectra.mzML", "", "/data/none", "0.1.0", false, false));
     return docs;
 }
 
