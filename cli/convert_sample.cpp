@@ -159,15 +159,15 @@ std::expected<void, std::string> stream_spectra(const Job& job, tarvok::Reader r
     melvane_core::SpectrumRecord spectrum;
     std::vector<mzml::UserParam> marks;
     while (true) {
-        if (const std::size_t more = shares.more(); more > 0) {
-            threads += more;
-            writer->raise_threads(threads);
-        }
         // Filtered out: the block is not even read.
         if (spectra.position() < selection.kept.size() && !selection.kept[spectra.position()]) {
             spectra.skip();
             progress.advance(slot, spectra.position());
             continue;
+        }
+        if (const std::size_t more = shares.more(); more > 0) {
+            threads += more;
+            writer->raise_threads(threads);
         }
         const std::expected<bool, tarvok::Error> filled = spectra.next(spectrum);
         if (!filled) {
