@@ -10,22 +10,17 @@
 
 #include "tarvok/path_rules.hpp"
 #include "terminal_text.hpp"
+#include "write_all.hpp"
 
 namespace convert {
 namespace {
 
 constexpr auto redraw_interval = std::chrono::milliseconds(200);
 
-void write_all(const std::string& text)
+void to_stderr(const std::string& text)
 {
-    std::size_t written = 0;
-    while (written < text.size()) {
-        const ssize_t n = ::write(STDERR_FILENO, text.data() + written, text.size() - written);
-        if (n <= 0) {
-            return;  // nowhere to report that standard error failed
-        }
-        written += static_cast<std::size_t>(n);
-    }
+    // Nowhere to report that standard error failed.
+    (void)tarvok::write_all(STDERR_FILENO, text);
 }
 
 sigset_t resize_signal()
@@ -101,7 +96,7 @@ void Progress::message(const std::string& line)
 {
     const std::lock_guard lock(mutex_);
     erase_locked();
-    write_all(tarvok::path_rules::lossy_text(line) + "\n");
+    to_stderr(tarvok::path_rules::lossy_text(line) + "\n");
     draw_locked();
 }
 
@@ -109,7 +104,7 @@ void Progress::summary(const std::string& line)
 {
     stop();
     if (enabled_) {
-        write_all(line + "\n");
+        to_stderr(line + "\n");
     }
 }
 
@@ -147,7 +142,7 @@ void Progress::erase_locked()
 {
     if (enabled_ && lines_drawn_ > 0) {
         // Up to the first drawn line, then clear to the end of the screen.
-        write_all("\x1b[" + std::to_string(lines_drawn_) + "F\x1b[J");
+        to_stderr("\x1b[" + std::to_string(lines_drawn_) + "F\x1b[J");
         lines_drawn_ = 0;
     }
 }
@@ -189,7 +184,7 @@ void Progress::draw_locked()
         ++drawn;
     }
     lines_drawn_ = drawn;
-    write_all(text);
+    to_stderr(text);
 }
 
 }  // namespace convert
