@@ -220,13 +220,11 @@ std::string level_bars(const std::string& title, const std::map<std::uint32_t, s
     };
     std::vector<Bar> bars;
     for (const auto& [level, scans] : levels) {
-        if (bars.size() == max_bars) {
-            bars.back() = Bar{"other", "other", bars.back().scans};
-        }
-        if (bars.size() == max_bars) {
-            bars.back().scans += scans;
-        } else {
+        if (bars.size() < max_bars) {
             bars.push_back(Bar{std::to_string(level), "MS" + std::to_string(level), scans});
+        } else {
+            bars.back().level = bars.back().name = "other";
+            bars.back().scans += scans;
         }
     }
     std::uint64_t most = 0;
