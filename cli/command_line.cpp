@@ -52,10 +52,7 @@ pymzml 2.5.2 cannot read MS-Numpress arrays; OpenMS can.)");
     try {
         app.parse(argc, argv);
     } catch (const CLI::ParseError& error) {
-        std::ostringstream out;
-        std::ostringstream err;
-        const int status = app.exit(error, out, err);
-        return Finished{status == 0 ? 0 : 2, out.str(), err.str()};
+        return tarvok_cli::from_parse_error(app, error);
     }
     const auto refused = [](std::string_view option, const std::string& reason) {
         return Finished{2, "", "tarvok-convert: " + std::string(option) + ": " + reason + "\n"};

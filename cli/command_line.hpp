@@ -5,6 +5,7 @@
 #include <variant>
 #include <vector>
 
+#include "finished.hpp"
 #include "spectrum_filter.hpp"
 
 namespace convert {
@@ -21,14 +22,9 @@ struct Options {
     bool salvage = false;  // convert damaged samples as the reader gives them, with warnings
 };
 
-// What the command line asks for: a conversion, or text to print and the
-// exit status to leave with (help, version, usage errors).
-struct Finished {
-    int status = 0;
-    std::string out;  // for standard output
-    std::string err;  // for standard error
-};
+using tarvok_cli::Finished;
 
+// A conversion, or what to print and the status to leave with.
 std::variant<Options, Finished> parse_command_line(int argc, char** argv);
 
 }  // namespace convert

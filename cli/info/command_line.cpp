@@ -21,10 +21,7 @@ std::variant<Options, Finished> parse_command_line(int argc, char** argv)
     try {
         app.parse(argc, argv);
     } catch (const CLI::ParseError& error) {
-        std::ostringstream out;
-        std::ostringstream err;
-        const int status = app.exit(error, out, err);
-        return Finished{status == 0 ? 0 : 2, out.str(), err.str()};
+        return tarvok_cli::from_parse_error(app, error);
     }
     if (options.html && options.html->empty()) {
         return Finished{2, "", "tarvok-info: --html needs a path\n"};

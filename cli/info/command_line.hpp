@@ -5,6 +5,8 @@
 #include <variant>
 #include <vector>
 
+#include "../finished.hpp"
+
 namespace info {
 
 struct Options {
@@ -13,12 +15,7 @@ struct Options {
     std::optional<std::string> html;  // the report file, or with several samples their directory
 };
 
-// Text to print and the exit status to leave with (help, version, usage errors).
-struct Finished {
-    int status = 0;
-    std::string out;
-    std::string err;
-};
+using tarvok_cli::Finished;
 
 std::variant<Options, Finished> parse_command_line(int argc, char** argv);
 

@@ -140,9 +140,7 @@ int main(int argc, char** argv)
 {
     const auto parsed = info::parse_command_line(argc, argv);
     if (const auto* finished = std::get_if<info::Finished>(&parsed)) {
-        std::fputs(finished->out.c_str(), stdout);
-        std::fputs(finished->err.c_str(), stderr);
-        return finished->status;
+        return tarvok_cli::print(*finished);
     }
     return run(std::get<info::Options>(parsed));
 }
